@@ -1,0 +1,15 @@
+// Start-up: the application title and the start-up body.
+#pragma once
+
+#include <string>
+
+// The application title from the executable's full file name (already converted to the
+// ANSI code page): what follows the last backslash, cut at the first ".", lowered from
+// the second byte on. Scans go by CP932 characters.
+std::string ApplicationTitleFrom(std::string fileName);
+// The title of this executable (GetModuleFileNameA, OemToCharA, then the rule above).
+std::string ComputeApplicationTitle();
+
+// The start-up body: creates the taskbar window, MainForm, AboutBox and BusyDlg, runs
+// the message loop; shows an escaping failure and returns. The exit code is always 0.
+int RunGlyphdock();

@@ -1,0 +1,21 @@
+// A cheap, strictly bounded check of a file before the shell's icon extraction reads it.
+// The shell's extraction trusts the offsets inside PE, NE and .ico files and faults on
+// truncated or corrupted ones; a file that fails this check is treated as one with no
+// icons. Files in no icon-bearing form (text, random bytes) pass: the shell finds
+// nothing in them on its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Reads `length` bytes at `offset` into `buffer`; false when they are not all there.
+using TReadAt = std::function<bool(std::uint64_t offset, void* buffer, std::size_t length)>;
+
+// The pure check, over any byte source of the given size (no windows.h involved).
+bool IconSourceIsSound(std::uint64_t fileSize, const TReadAt& readAt);
+
+// The check over a named file (CP932 name). A file that cannot be opened passes: the
+// shell then reports no icons for it by itself.
+bool IconFileIsSound(const std::string& fileName);

@@ -1,0 +1,65 @@
+// The application object: the hidden taskbar window that carries the program's task bar
+// entry and title and owns every other top-level window, the message loop, and the
+// application-wide cursor.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class TForm;
+
+enum class TCursor { Default, HourGlass };
+
+class TApplication {
+public:
+  // Creates the taskbar window with the given title. Call once, before any form.
+  void Initialize(HINSTANCE instance, const std::string& title);
+  void Finalize();  // destroys the taskbar window
+
+  HINSTANCE Instance() const noexcept { return FInstance; }
+  HWND Handle() const noexcept { return FHandle; }  // the taskbar window
+  const std::string& Title() const noexcept { return FTitle; }
+  HICON Icon() const noexcept { return FIcon; }
+
+  TForm* MainForm = nullptr;  // the first form created; closing it ends the program
+
+  bool Terminated() const noexcept { return FTerminated; }
+  void Terminate();  // posts the quit message; the loop then ends
+  // Shows the main form and handles messages until the program is told to end.
+  void Run();
+  // Handles one message, or waits for one when none is queued.
+  void HandleMessage();
+  // Handles every queued message.
+  void ProcessMessages();
+
+  // The error display: called inside a catch block by every catching point that shows
+  // failures. Routes to the handler set with SetFailureHandler (the error box).
+  void HandleException();
+  void SetFailureHandler(void (*handler)(const std::string& text)) { FFailureHandler = handler; }
+
+  // The application-wide cursor, shown over every window of the program.
+  void SetCursor(TCursor cursor);
+  TCursor Cursor() const noexcept { return FCursor; }
+  HCURSOR CursorHandle() const;
+
+private:
+  bool ProcessMessage();
+  static LRESULT CALLBACK TaskbarProc(HWND, UINT, WPARAM, LPARAM);
+  HINSTANCE FInstance = nullptr;
+  HWND FHandle = nullptr;
+  HICON FIcon = nullptr;
+  std::string FTitle;
+  bool FTerminated = false;
+  TCursor FCursor = TCursor::Default;
+  void (*FFailureHandler)(const std::string&) = nullptr;
+};
+
+extern TApplication Application;
+
+// Every visible, enabled top-level window of the calling thread except `except` is
+// disabled; the list of those disabled is returned so they can be enabled again.
+std::vector<HWND> DisableTaskWindows(HWND except);
+// Enables again those windows of the list that still exist.
+void EnableTaskWindows(const std::vector<HWND>& windows);
