@@ -7,43 +7,11 @@
 #include <windows.h>
 
 #include <atomic>
-#include <exception>
 #include <string>
 #include <vector>
 
 #include "collect/iconstore.h"
-
-// A thread created suspended whose body is Execute; Synchronize hands a method to the
-// UI thread through the hidden "TThreadWindow" and re-raises there-raised failures here.
-class TThread {
-public:
-  TThread();  // the thread is created suspended
-  virtual ~TThread();  // waits for the end first (running sent messages), then closes
-  TThread(const TThread&) = delete;
-  TThread& operator=(const TThread&) = delete;
-
-  void Start();    // ResumeThread, once
-  // Blocks the UI thread until the thread has ended, running only the messages sent to
-  // it meanwhile (the worker's steps); posted messages and input stay queued.
-  void WaitFor();
-  bool Finished() const noexcept { return FFinished.load(); }
-  HANDLE ThreadHandle() const noexcept { return FThread; }
-
-protected:
-  virtual void Execute() = 0;
-  // Runs method on the UI thread and waits; a failure it raised is raised again here.
-  void Synchronize(void (TThread::*method)());
-
-private:
-  static DWORD WINAPI ThreadProc(void* self);
-  friend struct TStepRunner;
-  HANDLE FThread = nullptr;
-  DWORD FThreadId = 0;
-  bool FStarted = false;
-  std::atomic<bool> FFinished{false};
-  void (TThread::*FMethod)() = nullptr;
-  std::exception_ptr FStepError;
-};
+#include "collect/stephandover.h"
 
 // What the run changes on the UI thread besides the store: the busy dialog.
 class TCollectView {
@@ -59,9 +27,10 @@ public:
 class TGetIconThread : public TThread {
 public:
   explicit TGetIconThread(TCollectView& view);
+  // Asks the run to stop and waits for the thread's end before any field goes away.
   ~TGetIconThread() override;
 
-  std::vector<std::string>* FFileList = nullptr;  // borrowed for the run
+  std::vector<std::string>* FFileList = nullptr;  // borrowed for the run; read only
   int FIndex = 0;
   std::string FFileName;
   int FTotal = 0;
