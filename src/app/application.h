@@ -1,6 +1,7 @@
 // Start-up: the application title and the start-up body.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // The application title from the executable's full file name (already converted to the
@@ -10,6 +11,10 @@ std::string ApplicationTitleFrom(std::string fileName);
 // The title of this executable (GetModuleFileNameA, OemToCharA, then the rule above).
 std::string ComputeApplicationTitle();
 
+// Points of the start-up body that a test executable can observe (and fail at).
+enum class TStartupStage { Initialized, MainFormCreated, Running };
+
 // The start-up body: creates the taskbar window, MainForm, AboutBox and BusyDlg, runs
 // the message loop; shows an escaping failure and returns. The exit code is always 0.
-int RunGlyphdock();
+// The program passes no probe; tests pass one to inject failures or to end the run.
+int RunGlyphdock(const std::function<void(TStartupStage)>& probe = nullptr);

@@ -93,8 +93,13 @@ public:
 
   // Whether the form handles this message as a dialog does (Tab, Enter, mnemonics).
   bool IsDialogKeyMessage(MSG& msg);
+  // The live form whose window is hwnd, or null.
+  static TForm* FromHandle(HWND hwnd);
 
 protected:
+  // Runs once the window and its controls exist, before the creation handler; sets up
+  // what the controls need beyond their description (menus, image lists, buttons).
+  virtual void ControlsCreated() {}
   virtual void FormCreate() {}
   virtual void FormClose() {}
   // Window procedure of the form; the default routes commands and notifications.
