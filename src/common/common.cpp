@@ -44,8 +44,9 @@ RECT KeptBounds(HWND window) {
   // The restored rectangle of a top-level window other than a tool window is kept in
   // workspace coordinates, which start at the work area's corner of its monitor rather
   // than at the screen's.
+  const LONG style = GetWindowLongA(window, GWL_STYLE);
   const LONG exStyle = GetWindowLongA(window, GWL_EXSTYLE);
-  if (GetParent(window) == nullptr && (exStyle & WS_EX_TOOLWINDOW) == 0) {
+  if ((style & WS_CHILD) == 0 && (exStyle & WS_EX_TOOLWINDOW) == 0) {
     HMONITOR monitor = MonitorFromRect(&bounds, MONITOR_DEFAULTTOPRIMARY);
     MONITORINFO info{};
     info.cbSize = sizeof(info);
