@@ -33,6 +33,9 @@ public:
     if (FRedirected) RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
     if (FKey) RegCloseKey(FKey);
     RegDeleteTreeA(HKEY_CURRENT_USER, ScratchPath().c_str());
+    // The parents go only when empty: other runs and real settings stay.
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quillfen\\GlyphdockTests");
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quillfen");
   }
   TScratchKey(const TScratchKey&) = delete;
   TScratchKey& operator=(const TScratchKey&) = delete;
