@@ -157,9 +157,13 @@ inline std::string WindowsPathToHost(const std::string& path) {
 inline bool RunHostCommand(const std::string& workFolder, const std::string& command, std::string& output,
                            int& status, DWORD timeoutMs = 30000) {
   static int serial = 0;
-  const std::string stem = workFolder + "\\host" + std::to_string(++serial);
+  const std::string stem = workFolder + "\\host" + std::to_string(GetCurrentProcessId()) + "_" +
+                           std::to_string(++serial);
+  DeleteFileA((stem + ".out").c_str());
+  DeleteFileA((stem + ".done").c_str());
   const std::string outName = stem + ".out", doneName = stem + ".done";
-  const std::string script = "( " + command + " ) > '" + WindowsPathToHost(outName) + "' 2>&1; echo $? > '" +
+  // The host has no Japanese locale; its programs speak plain C there.
+  const std::string script = "export LC_ALL=C LANG=C; ( " + command + " ) > '" + WindowsPathToHost(outName) + "' 2>&1; echo $? > '" +
                              WindowsPathToHost(doneName) + ".tmp'; mv '" + WindowsPathToHost(doneName) +
                              ".tmp' '" + WindowsPathToHost(doneName) + "'";
   std::string commandLine = "/bin/sh -c \"" + script + "\"";
@@ -178,6 +182,8 @@ inline bool RunHostCommand(const std::string& workFolder, const std::string& com
   status = std::atoi(std::string(done.begin(), done.end()).c_str());
   const std::vector<unsigned char> out = ReadBytes(outName);
   output.assign(out.begin(), out.end());
+  DeleteFileA(outName.c_str());
+  DeleteFileA(doneName.c_str());
   return true;
 }
 

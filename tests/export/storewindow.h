@@ -45,10 +45,11 @@ public:
     const UINT count = static_cast<UINT>(reinterpret_cast<UINT_PTR>(ExtractIconA(nullptr, fileName.c_str(), UINT(-1))));
     for (UINT i = 0; i < count; ++i) Add(ExtractIconA(nullptr, fileName.c_str(), i), fileName);
   }
+  // Selects the entry at position; -1 takes the selection away from every entry.
   void Select(int position) {
     LVITEMA item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = position < 0 ? 0 : LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(FList, LVM_SETITEMSTATE, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(&item));
   }
 
