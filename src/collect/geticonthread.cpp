@@ -64,10 +64,11 @@ void TGetIconThread::ExtractFileIcons() {
   const UINT count = IconCount(instance, FFileName);
   if (count > 0) {
     TIconStore& store = FView.Store();
-    // One icon object for the whole file: each new handle destroys the one before, so
-    // never more than one extracted handle is alive.
+    // One icon object for the whole file, emptied before each extraction, so never more
+    // than one extracted handle is alive.
     TIcon icon;
     for (UINT i = 0; i < count; ++i) {
+      icon.SetHandle(nullptr);  // the previous handle goes before the next one is made
       icon.SetHandle(ExtractedIcon(instance, FFileName.c_str(), i));
       const int position = FTotal + static_cast<int>(i);
       // An icon the image list cannot store still gets its entry, over a blank image,
