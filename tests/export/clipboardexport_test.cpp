@@ -267,3 +267,39 @@ TEST(ClipboardCopyTest, ScreenBitmapGivesAScreenCompatibleCopyAndNoBitmapIsRefus
   }
   EXPECT_EQ(FailureOf([] { MakeClipboardCopy(nullptr, nullptr); }), msg::InvalidBitmapImage);
 }
+
+TEST_F(ClipboardExportTest, ProgramOutsideWineCanPasteTheIconOverWhite) {
+  if (!HostSideAvailable()) GTEST_SKIP() << "the host's xclip and ImageMagick are reached through Wine";
+  FWindow.AddFile(FixturePath(fixture::HighColourDll));
+  FWindow.Select(0);
+  CopySelectedIcon(FWindow.Store);
+
+  const TScratchFolder folder(HostPathToWindows(GLYPHDOCK_BIN_DIR));
+  const std::string picture = WindowsPathToHost(folder.File("pasted.bmp"));
+  std::string output;
+  int status = -1;
+  ASSERT_TRUE(RunHostCommand(folder.Path(),
+                             "xclip -selection clipboard -t image/bmp -o > '" + picture + "' && convert '" + picture +
+                                 "' -alpha off -format '%w %h %[hex:p{0,0}] %[hex:p{9,9}] %[hex:p{16,16}]' info:",
+                             output, status));
+  EXPECT_EQ(status, 0) << output;
+  const COLORREF middle = fixture::HighColourAt(16, 16);
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "32 32 FFFFFF FFFFFF %02X%02X%02X", GetRValue(middle), GetGValue(middle),
+                GetBValue(middle));
+  EXPECT_EQ(output, expected);
+}
+
+TEST_F(ClipboardExportTest, FailureAfterEmptyingLeavesTheClipboardEmptyAndClosed) {
+  // A handle that is no bitmap makes the copy fail once the clipboard has been emptied.
+  TScreenDC screen;
+  TMemDC notABitmap(CreateCompatibleDC(screen.Get()));
+  EXPECT_EQ(FailureOf([&] { PutBitmapOnClipboard(reinterpret_cast<HBITMAP>(notABitmap.Get()), nullptr); }),
+            msg::InvalidBitmapImage);
+  EXPECT_EQ(Clipboard().OpenCount(), 0);
+  EXPECT_EQ(GetOpenClipboardWindow(), nullptr);
+  const TClipboardContents contents = ReadClipboard(FReader);
+  ASSERT_TRUE(contents.Opened);
+  EXPECT_FALSE(contents.HasText);
+  EXPECT_FALSE(contents.HasBitmap);
+}

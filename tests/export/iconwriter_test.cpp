@@ -1,11 +1,13 @@
 #include "export/iconwriter.h"
 
+#include <shellapi.h>
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "export/exporthelpers.h"
 #include "runtime/failure.h"
+#include "support/fixtures.h"
 
 using namespace exporttest;
 
@@ -78,7 +80,8 @@ protected:
 }  // namespace
 
 TEST_F(IconWriterTest, WritesTheSingleImageLayoutByteForByte) {
-  const std::vector<unsigned char> file = Save(MakeStripesIcon(), "stripes.ico");
+  const std::vector<unsigned char> file =
+      Save(ExtractIconA(nullptr, FixturePath(fixture::ThreeDll).c_str(), 0), "red.ico");
   ASSERT_EQ(file.size(), FileLength);
   const std::vector<unsigned char> directory(file.begin(), file.begin() + 22);
   const std::vector<unsigned char> expected = {0x00, 0x00, 0x01, 0x00, 0x01, 0x00,  // header
