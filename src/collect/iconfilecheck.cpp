@@ -375,17 +375,24 @@ bool IconFileIsSound(const std::string& fileName) {
   // Sharing as wide as the shell's own open, so a file we cannot open it cannot either.
   TFileHandle file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return true;  // the shell reports no icons for it by itself
+  if (!file) {
+    // The shell cannot open it either and reports no icons by itself. A name too long
+    // for the narrow calls is the exception: the shell's own wide open might still reach
+    // a file that was never checked, so it is kept away from it.
+    return fileName.size() < MAX_PATH;
+  }
   // Devices, pipes and consoles could block a read or never end; they hold no icons.
   // Nothing but a plain disk file is read, and the shell is kept away from the rest.
   if (GetFileType(file.Get()) != FILE_TYPE_DISK) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+  // One query gives both the size and whether it is a folder (cheaper than the full
+  // information record, which also asks the volume).
+  FILE_STANDARD_INFO info;
+  if (!GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &info, sizeof info) || info.Directory ||
+      info.EndOfFile.QuadPart < 0)
     return false;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0) return false;
-  TWindowedReader reader(file.Get(), static_cast<std::uint64_t>(size.QuadPart));
-  return IconSourceIsSound(static_cast<std::uint64_t>(size.QuadPart),
+  const auto size = static_cast<std::uint64_t>(info.EndOfFile.QuadPart);
+  TWindowedReader reader(file.Get(), size);
+  return IconSourceIsSound(size,
                            [&reader](std::uint64_t offset, void* buffer, std::size_t length) {
                              return reader.Read(offset, buffer, length);
                            });

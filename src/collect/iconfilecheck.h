@@ -16,6 +16,8 @@ using TReadAt = std::function<bool(std::uint64_t offset, void* buffer, std::size
 // The pure check, over any byte source of the given size (no windows.h involved).
 bool IconSourceIsSound(std::uint64_t fileSize, const TReadAt& readAt);
 
-// The check over a named file (CP932 name). A file that cannot be opened passes: the
-// shell then reports no icons for it by itself.
+// The check over a named file (CP932 name). A file that cannot be opened passes (the
+// shell then reports no icons for it by itself) unless its name is MAX_PATH characters
+// or longer. Anything opened that is not a plain disk file (device, pipe, console,
+// folder) fails without being read.
 bool IconFileIsSound(const std::string& fileName);
