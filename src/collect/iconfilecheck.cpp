@@ -319,6 +319,8 @@ bool IconSourceIsSound(std::uint64_t fileSize, const TReadAt& readAt) {
 }
 
 // ---- Reading a named file --------------------------------------------------------------
+// (left out when the pure part above is built on its own for another system)
+#ifdef _WIN32
 
 #include <windows.h>
 
@@ -397,3 +399,5 @@ bool IconFileIsSound(const std::string& fileName) {
                              return reader.Read(offset, buffer, length);
                            });
 }
+
+#endif  // _WIN32
