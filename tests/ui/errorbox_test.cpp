@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "runtime/application.h"
 #include "runtime/failure.h"
+#include "runtime/forms.h"
 #include "support/msgboxdriver.h"
 
 // Outside the unnamed namespace: the parameterised suite's factory holds one.
@@ -103,6 +105,41 @@ LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   if (message == WM_CANCELMODE && hwnd == TCaptureWindows::ChildWindow) ++TCaptureWindows::ChildCancelModes;
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
+
+// A small form whose button handler fails as it is told, to reach the error box through
+// the form's own guarded dispatch.
+enum class TFailWith { Nothing, Failure, OutOfMemory, FailureDuringDrag };
+
+constexpr int ButtonId = 100;
+const TControlDesc FailingControls[] = {
+    {TControlKind::Button, "FailButton", ButtonId, 10, 10, 120, 25, "押す", 0, 0, 0},
+};
+const TFormDesc FailingFormDesc = {
+    "TFailingForm", "失敗するフォーム", 120, 120, 300, 150, true, WS_OVERLAPPEDWINDOW, 0, false,
+    {"ＭＳ Ｐゴシック", 12, SHIFTJIS_CHARSET}, FailingControls, 1};
+
+class TFailingForm : public TForm {
+public:
+  TFailingForm() : TForm(FailingFormDesc) {}
+  TFailWith FailWith = TFailWith::Nothing;
+  int Clicks = 0;
+  int Finished = 0;  // handlers that ran to their end
+
+protected:
+  void Command(int id, int code, HWND control) override {
+    if (id != ButtonId || code != BN_CLICKED) return TForm::Command(id, code, control);
+    ++Clicks;
+    switch (FailWith) {
+      case TFailWith::Nothing: break;
+      case TFailWith::Failure: Raise(msg::CannotOpenClipboard);
+      case TFailWith::OutOfMemory: throw std::bad_alloc();
+      case TFailWith::FailureDuringDrag:
+        SetCapture(Handle());
+        RaiseFmt(msg::CannotCreateFile, "C:\\a.ico");
+    }
+    ++Finished;
+  }
+};
 
 // Gives the tests a taskbar window with a known title and puts the old one back.
 class ErrorBoxTest : public ::testing::Test {
@@ -204,4 +241,57 @@ TEST_F(ErrorBoxTest, WithoutACaptureNoWindowIsToldToCancel) {
   ReportFailure("no drag");
   ASSERT_EQ(driver.Count(), 1);
   EXPECT_EQ(TCaptureWindows::ChildCancelModes, 0);
+}
+
+TEST_F(ErrorBoxTest, AFailingCommandHandlerIsShownAndTheFormWorksOn) {
+  Application.SetFailureHandler(&ReportFailure);
+  TFailingForm form;
+  form.CreateForm();
+  form.Show();
+  const HWND button = form.Item(ButtonId);
+  ASSERT_NE(button, nullptr);
+
+  TMessageBoxDriver driver(IDOK);
+  bool formDisabledDuringBox = false;
+  driver.OnShow([&](const TMessageBoxRecord&) { formDisabledDuringBox = !IsWindowEnabled(form.Handle()); });
+  form.FailWith = TFailWith::Failure;
+  SendMessageA(button, BM_CLICK, 0, 0);
+  ASSERT_EQ(driver.Count(), 1);
+  EXPECT_EQ(driver.Boxes()[0].Text, std::string(msg::CannotOpenClipboard) + ".");
+  EXPECT_EQ(driver.Boxes()[0].Caption, "Glyphdock");
+  EXPECT_EQ(driver.Boxes()[0].Icon, TBoxIcon::Error);
+  EXPECT_TRUE(formDisabledDuringBox);
+  EXPECT_EQ(form.Clicks, 1);
+  EXPECT_EQ(form.Finished, 0) << "the rest of the handler is skipped";
+
+  // Exhausted memory is shown like any other failure, with its own text.
+  form.FailWith = TFailWith::OutOfMemory;
+  SendMessageA(button, BM_CLICK, 0, 0);
+  ASSERT_EQ(driver.Count(), 2);
+  EXPECT_EQ(driver.Boxes()[1].Text, std::string(msg::OutOfMemory) + ".");
+
+  // The form goes on: the next click runs its handler to the end, with no box.
+  form.FailWith = TFailWith::Nothing;
+  SendMessageA(button, BM_CLICK, 0, 0);
+  EXPECT_EQ(driver.Count(), 2);
+  EXPECT_EQ(form.Clicks, 3);
+  EXPECT_EQ(form.Finished, 1);
+  EXPECT_TRUE(IsWindowEnabled(form.Handle()));
+}
+
+TEST_F(ErrorBoxTest, AHandlerFailingDuringADragLosesTheCapture) {
+  Application.SetFailureHandler(&ReportFailure);
+  TFailingForm form;
+  form.CreateForm();
+  form.Show();
+  TMessageBoxDriver driver(IDOK);
+  HWND captureDuringBox = form.Handle();
+  driver.OnShow([&](const TMessageBoxRecord&) { captureDuringBox = GetCapture(); });
+  form.FailWith = TFailWith::FailureDuringDrag;
+  SendMessageA(form.Handle(), WM_COMMAND, MAKEWPARAM(ButtonId, BN_CLICKED),
+               reinterpret_cast<LPARAM>(form.Item(ButtonId)));
+  ASSERT_EQ(driver.Count(), 1);
+  EXPECT_EQ(driver.Boxes()[0].Text, "ファイル C:\\a.ico を作成できません.");
+  EXPECT_EQ(captureDuringBox, nullptr);
+  EXPECT_EQ(GetCapture(), nullptr);
 }
