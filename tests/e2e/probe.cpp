@@ -51,8 +51,16 @@ std::string RectText(const RECT& r) {
   return buffer;
 }
 
-// WM_GETTEXT itself, not GetWindowText: the latter does not ask a control of another
-// process, so an edit box's typed text would be missed. The system carries the text back.
+// The text the window system keeps for a window: read without sending the program a
+// message, so it answers even while the program's UI thread is busy with a long step.
+std::string StoredText(HWND window) {
+  char buffer[2048] = {};
+  GetWindowTextA(window, buffer, sizeof buffer);
+  return buffer;
+}
+
+// WM_GETTEXT itself, for edit boxes: GetWindowText does not ask a control of another
+// process, so their typed text would be missed. The system carries the text back.
 std::string WindowText(HWND window) {
   char buffer[2048] = {};
   DWORD_PTR copied = 0;
@@ -144,14 +152,16 @@ void DescribeMenu(const char* tag, HMENU menu, const std::string& path) {
 void DescribeWindow(const char* tag, HWND window) {
   Line(std::string(tag) + " hwnd=" + Hex(window) + " class=" + ClassOf(window) +
        " visible=" + (IsWindowVisible(window) ? "1" : "0") + " enabled=" + (IsWindowEnabled(window) ? "1" : "0") +
-       " rect=" + RectText(ScreenRect(window)) + " title=" + Utf8(WindowText(window)));
+       " rect=" + RectText(ScreenRect(window)) + " title=" + Utf8(StoredText(window)));
 }
 
 BOOL CALLBACK DescribeChild(HWND child, LPARAM) {
   char line[128];
   std::snprintf(line, sizeof line, "child id=%d visible=%d enabled=%d rect=", GetDlgCtrlID(child),
                 IsWindowVisible(child) ? 1 : 0, IsWindowEnabled(child) ? 1 : 0);
-  Line(std::string(line) + RectText(ScreenRect(child)) + " class=" + ClassOf(child) + " text=" + Utf8(WindowText(child)));
+  const std::string cls = ClassOf(child);
+  const std::string text = cls == "Edit" ? WindowText(child) : StoredText(child);
+  Line(std::string(line) + RectText(ScreenRect(child)) + " class=" + cls + " text=" + Utf8(text));
   return TRUE;
 }
 
@@ -226,7 +236,10 @@ void CommandMain() {
     const int selected = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
     RECT listRect = ScreenRect(list);
     Line("list count=" + std::to_string(count) + " selected=" + std::to_string(selected) + " rect=" + RectText(listRect));
-    for (int i = 0; block.Valid() && i < count; ++i) {
+    // A long list is shown by its first entries and its last: every further entry would
+    // cost a round trip to the program's busy UI thread.
+    constexpr int Shown = 60;
+    for (int i = 0; block.Valid() && i < count; i = (i + 1 == Shown && count > Shown + 1) ? count - 1 : i + 1) {
       const std::string caption = ListItemText(list, block, i, 0);
       // The item's icon, where a click selects it.
       RECT r{};
@@ -256,9 +269,15 @@ void CommandClass(const char* cls) {
   DescribeWindow("window", window);
   EnumChildWindows(window, DescribeChild, 0);
   if (HWND bar = FindWindowExA(window, nullptr, PROGRESS_CLASSA, nullptr)) {
-    const int position = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
-    const int maximum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
-    Line("progress position=" + std::to_string(position) + " max=" + std::to_string(maximum));
+    // Asked with a short time-out: while a step runs the program answers only after it.
+    DWORD_PTR position = 0, maximum = 0;
+    if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 100, &position) &&
+        SendMessageTimeoutA(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 100, &maximum)) {
+      Line("progress position=" + std::to_string(static_cast<int>(position)) + " max=" +
+           std::to_string(static_cast<int>(maximum)));
+    } else {
+      Line("progress busy");
+    }
   }
 }
 
