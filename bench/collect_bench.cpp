@@ -1,0 +1,466 @@
+// Collection and export figures of the program's own code, measured in one process that
+// builds the program's three windows as the start-up body does, next to the bare
+// platform loop over the same files.
+//
+//   collect_bench compare [reps]  collection (UI vs bare), a profile of the UI run,
+//                                 Cancel latency, Save As and Copy per operation
+//   collect_bench peak            peak working set of a UI collection of 25 x shell32
+//   collect_bench peak-bare       the same files through the bare loop, for comparison
+//
+// Every figure goes to stdout as "RESULT <key> <value>"; notes as "NOTE <text>". Times
+// are printed, never judged: run-bench.sh lays them out as a table.
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "collect/iconfilecheck.h"
+#include "collect/iconstore.h"
+#include "export/clipboardexport.h"
+#include "export/iconwriter.h"
+#include "runtime/application.h"
+#include "runtime/owners.h"
+#include "ui/about.h"
+#include "ui/busy.h"
+#include "ui/mainunit.h"
+
+namespace {
+
+constexpr int kShellCopies = 25;
+
+double Now() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER c;
+  QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) / frequency;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void Result(const char* key, double value) { std::printf("RESULT %s %.6f\n", key, value); std::fflush(stdout); }
+void Note(const std::string& text) { std::printf("NOTE %s\n", text.c_str()); std::fflush(stdout); }
+
+// A failure inside the program's code ends the bench with its text instead of a
+// message box nobody would answer.
+void FailureToConsole(const std::string& text) {
+  std::fprintf(stderr, "failure: %s\n", text.c_str());
+  std::exit(2);
+}
+
+std::string SystemDir() {
+  char dir[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryA(dir, MAX_PATH);
+  return std::string(dir, length < MAX_PATH ? length : 0);
+}
+
+// Every *.dll and *.exe of the system folder, sorted so that each run reads the same list.
+std::vector<std::string> SystemPeFiles() {
+  std::vector<std::string> files;
+  const std::string dir = SystemDir();
+  for (const char* pattern : {"\\*.dll", "\\*.exe"}) {
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((dir + pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(dir + '\\' + found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// A scratch folder under %TEMP% holding the copies of shell32.dll and the saved icons.
+class TScratchFolder {
+public:
+  TScratchFolder() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    FPath = std::string(temp) + "glyphdock-bench-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(FPath.c_str(), nullptr);
+  }
+  ~TScratchFolder() {
+    for (const std::string& f : FMade) DeleteFileA(f.c_str());
+    RemoveDirectoryA(FPath.c_str());
+  }
+  std::string File(const std::string& name) {
+    FMade.push_back(FPath + '\\' + name);
+    return FMade.back();
+  }
+
+private:
+  std::string FPath;
+  std::vector<std::string> FMade;
+};
+
+std::vector<std::string> ShellCopies(TScratchFolder& folder) {
+  const std::string shell32 = SystemDir() + "\\shell32.dll";
+  std::vector<std::string> copies;
+  for (int i = 0; i < kShellCopies; ++i) {
+    const std::string copy = folder.File("shell32-" + std::to_string(i) + ".dll");
+    if (!CopyFileA(shell32.c_str(), copy.c_str(), FALSE)) {
+      std::fprintf(stderr, "cannot copy %s (%lu)\n", shell32.c_str(), GetLastError());
+      std::exit(2);
+    }
+    copies.push_back(copy);
+  }
+  return copies;
+}
+
+// The bare platform loop: count, extract each icon, add it to a 32 x 32 image list made
+// as the store makes its own, destroy the icon. growBy 4 is the store's growth; a large
+// one shows what the image list's growth costs. Gives the number of icons added.
+int BareCollect(const std::vector<std::string>& files, int growBy = 4) {
+  HIMAGELIST list = ImageList_Create(32, 32, 0xFF, 4, growBy);
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  int added = 0;
+  for (const std::string& file : files) {
+    const UINT count = static_cast<UINT>(
+        reinterpret_cast<UINT_PTR>(ExtractIconA(instance, file.c_str(), static_cast<UINT>(-1))));
+    for (UINT i = 0; i < count; ++i) {
+      HICON icon = ExtractIconA(instance, file.c_str(), i);
+      if (icon && icon != reinterpret_cast<HICON>(1)) {
+        if (ImageList_ReplaceIcon(list, -1, icon) >= 0) ++added;
+        DestroyIcon(icon);
+      }
+    }
+  }
+  ImageList_Destroy(list);
+  return added;
+}
+
+// The program's three windows over a scratch settings key, as the start-up body builds
+// them; the developer's own placement is never read or written.
+class TProgram {
+public:
+  TProgram() {
+    FKeyName = "Software\\Quillfen\\GlyphdockBench\\run-" + std::to_string(GetCurrentProcessId());
+    RegCreateKeyExA(HKEY_CURRENT_USER, FKeyName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, FKey.Put(), nullptr);
+    RegOverridePredefKey(HKEY_CURRENT_USER, FKey.Get());
+    Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock");
+    Application.SetFailureHandler(&FailureToConsole);
+    FMain = std::make_unique<TMainForm>();
+    MainForm = FMain.get();
+    MainForm->CreateForm();
+    FAbout = std::make_unique<TAboutBox>();
+    AboutBox = FAbout.get();
+    AboutBox->CreateForm();
+    FBusy = std::make_unique<TBusyDlg>();
+    BusyDlg = FBusy.get();
+    BusyDlg->CreateForm();
+    ShowWindow(Application.Handle(), SW_SHOWNORMAL);
+    MainForm->Show();
+    // The busy dialog's modal wait can take the run's last step inside a peek that finds
+    // nothing posted and then sleep until a message arrives, which without a user at the
+    // machine may be never. A quiet 10 ms thread timer bounds that sleep for the bench.
+    FKeepAwake = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {});
+    Pump(200);
+  }
+  ~TProgram() {
+    if (FKeepAwake) KillTimer(nullptr, FKeepAwake);
+    BusyDlg = nullptr;
+    AboutBox = nullptr;
+    MainForm = nullptr;
+    FBusy.reset();
+    FAbout.reset();
+    FMain.reset();
+    Application.Finalize();
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    FKey.Reset();
+    RegDeleteTreeA(HKEY_CURRENT_USER, FKeyName.c_str());
+  }
+  static void Pump(DWORD milliseconds) {
+    const DWORD until = GetTickCount() + milliseconds;
+    do {
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+      Sleep(2);
+    } while (static_cast<LONG>(GetTickCount() - until) < 0);
+  }
+  // One collection as the open command runs it, the store's clear kept out of the time.
+  static double Collect(const std::vector<std::string>& files) {
+    MainForm->Store().Clear();
+    Pump(20);
+    *MainForm->FileList() = files;
+    const double start = Now();
+    MainForm->CollectIcons();
+    const double seconds = Now() - start;
+    Pump(20);
+    return seconds;
+  }
+
+private:
+  std::string FKeyName;
+  TRegKey FKey;
+  UINT_PTR FKeepAwake = 0;
+  std::unique_ptr<TMainForm> FMain;
+  std::unique_ptr<TAboutBox> FAbout;
+  std::unique_ptr<TBusyDlg> FBusy;
+};
+
+// Time spent in the list view's own handling of each kind of message during a run,
+// taken from a subclass that wraps the list's procedure (the program's own subclass
+// included, as it sits below this one).
+struct TListProfile {
+  std::map<UINT, double> Seconds;
+  std::map<UINT, int> Count;
+};
+TListProfile* ActiveProfile = nullptr;
+
+LRESULT CALLBACK ProfileSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (!ActiveProfile) return DefSubclassProc(hwnd, message, wParam, lParam);
+  const double start = Now();
+  const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+  ActiveProfile->Seconds[message] += Now() - start;
+  ActiveProfile->Count[message] += 1;
+  return result;
+}
+
+// The cost of one step hand-over alone: a worker sends an empty message to a window of
+// the UI thread, which takes it in while it waits in its message loop.
+double HandOverRoundTrip(int rounds) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "GlyphdockBenchHandOver";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  struct TArgs {
+    HWND Window;
+    int Rounds;
+    std::atomic<bool> Done{false};
+  } args{window, rounds};
+  const double start = Now();
+  HANDLE thread = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+    auto* a = static_cast<TArgs*>(p);
+    for (int i = 0; i < a->Rounds; ++i) SendMessageA(a->Window, WM_USER + 7, 0, 0);
+    a->Done = true;
+    return 0;
+  }, &args, 0, nullptr);
+  while (!args.Done) {
+    MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  const double seconds = Now() - start;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  DestroyWindow(window);
+  return seconds / rounds;
+}
+
+// Clicks Cancel from a helper thread while the UI thread is inside a file's extraction
+// step (an icon object is alive only then), delayMs after the step was first seen.
+struct TCancelShot {
+  HWND Button = nullptr;
+  DWORD DelayMs = 0;
+  std::atomic<double> ClickedAt{0};
+  std::atomic<bool> Quit{false};
+};
+
+DWORD WINAPI CancelShooter(void* p) {
+  auto* shot = static_cast<TCancelShot*>(p);
+  while (!shot->Quit) {
+    if (TIcon::LiveHandles() > 0) {
+      Sleep(shot->DelayMs);
+      if (TIcon::LiveHandles() > 0) {
+        shot->ClickedAt = Now();
+        PostMessageA(shot->Button, BM_CLICK, 0, 0);
+        return 0;
+      }
+    }
+    Sleep(1);
+  }
+  return 0;
+}
+
+void Compare(int reps) {
+  TScratchFolder folder;
+  const std::vector<std::string> system = SystemPeFiles();
+  const std::vector<std::string> shell = ShellCopies(folder);
+  TProgram program;
+  TIconStore& store = MainForm->Store();
+  Result("system_files", static_cast<double>(system.size()));
+  Result("shell_files", static_cast<double>(shell.size()));
+
+  // Warm-up: every file read once, so the file cache favours neither side.
+  Result("system_icons", BareCollect(system));
+  const int shellIcons = BareCollect(shell);
+  Result("shell_icons", shellIcons);
+  const double iconsPerCopy = std::max(1, shellIcons / kShellCopies);
+  program.Collect(system);
+  Result("system_entries", store.EntryCount());
+
+  struct TSet {
+    const char* Name;
+    const std::vector<std::string>* Files;
+  };
+  for (const TSet& set : {TSet{"system", &system}, TSet{"shell", &shell}}) {
+    std::vector<double> ui, bare;
+    for (int r = 0; r < reps; ++r) {  // interleaved, so drift hits both sides alike
+      ui.push_back(program.Collect(*set.Files));
+      const double start = Now();
+      BareCollect(*set.Files);
+      bare.push_back(Now() - start);
+    }
+    const std::string name = set.Name;
+    Result((name + "_ui").c_str(), Median(ui));
+    Result((name + "_bare").c_str(), Median(bare));
+    Result((name + "_entries_last").c_str(), store.EntryCount());
+  }
+
+  // Where the difference goes, on the large set: the image list's growth by 4, the
+  // bounded file check, the hand-over, and the list view's own work during a UI run.
+  {
+    double start = Now();
+    BareCollect(shell, 4096);
+    Result("shell_bare_nogrowth", Now() - start);
+    start = Now();
+    int sound = 0;
+    for (const std::string& f : shell) sound += IconFileIsSound(f) ? 1 : 0;
+    Result("shell_filecheck", Now() - start);
+    start = Now();
+    for (const std::string& f : system) sound += IconFileIsSound(f) ? 1 : 0;
+    Result("system_filecheck", Now() - start);
+    Result("handover_roundtrip", HandOverRoundTrip(2000));
+
+    HWND list = MainForm->IconListView();
+    TListProfile profile;
+    SetWindowSubclass(list, &ProfileSubclass, 0xBE7C, 0);
+    ActiveProfile = &profile;
+    const double total = program.Collect(shell);
+    ActiveProfile = nullptr;
+    RemoveWindowSubclass(list, &ProfileSubclass, 0xBE7C);
+    Result("profile_ui_total", total);
+    Result("profile_paint", profile.Seconds[WM_PAINT]);
+    Result("profile_paint_count", profile.Count[WM_PAINT]);
+    Result("profile_erase", profile.Seconds[WM_ERASEBKGND]);
+    Result("profile_insert", profile.Seconds[LVM_INSERTITEMA]);
+    Result("profile_insert_count", profile.Count[LVM_INSERTITEMA]);
+    double all = 0;
+    for (const auto& entry : profile.Seconds) all += entry.second;
+    Result("profile_list_all", all);
+
+    // The same run with the list hidden: it then paints nothing at all.
+    ShowWindow(list, SW_HIDE);
+    Result("shell_ui_listhidden", program.Collect(shell));
+    ShowWindow(list, SW_SHOW);
+    program.Pump(50);
+  }
+
+  // Cancel while a copy of shell32.dll is being read.
+  {
+    std::vector<double> latency;
+    std::vector<double> files;
+    for (DWORD delay : {5u, 40u, 100u, 200u, 350u}) {
+      TCancelShot shot;
+      shot.Button = BusyDlg->Item(TBusyDlg::idButtonCancel);
+      shot.DelayMs = delay;
+      store.Clear();
+      program.Pump(20);
+      *MainForm->FileList() = shell;
+      HANDLE thread = CreateThread(nullptr, 0, &CancelShooter, &shot, 0, nullptr);
+      MainForm->CollectIcons();
+      const double returned = Now();
+      shot.Quit = true;
+      WaitForSingleObject(thread, INFINITE);
+      CloseHandle(thread);
+      if (shot.ClickedAt.load() > 0) {
+        latency.push_back(returned - shot.ClickedAt.load());
+        files.push_back(store.EntryCount() / iconsPerCopy);
+      }
+      program.Pump(20);
+    }
+    Result("cancel_runs", static_cast<double>(latency.size()));
+    Result("cancel_median", Median(latency));
+    Result("cancel_max", latency.empty() ? 0 : *std::max_element(latency.begin(), latency.end()));
+    Result("cancel_files_read_median", Median(files));
+  }
+
+  // Save As and Copy of one icon, per operation.
+  {
+    program.Collect(shell);
+    const int ops = 200;
+    const std::string target = folder.File("saved.ico");
+    double start = Now();
+    for (int i = 0; i < ops; ++i) {
+      TIcon icon;
+      store.GetIcon(i % store.EntryCount(), &icon);
+      SaveIconFile(icon, target);
+    }
+    Result("saveas_ms", (Now() - start) * 1000 / ops);
+
+    HWND list = MainForm->IconListView();
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, 7, reinterpret_cast<LPARAM>(&state));
+    if (store.Selected() != 7) Note("selecting an entry failed");
+    start = Now();
+    for (int i = 0; i < ops; ++i) CopySelectedIcon(store);
+    Result("copy_ms", (Now() - start) * 1000 / ops);
+    store.Clear();
+  }
+}
+
+void PeakWorkingSet(bool bare) {
+  TScratchFolder folder;
+  const std::vector<std::string> shell = ShellCopies(folder);
+  PROCESS_MEMORY_COUNTERS before{};
+  before.cb = sizeof before;
+  if (bare) {
+    GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
+    Result("icons", BareCollect(shell));
+  } else {
+    TProgram program;
+    GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
+    program.Collect(shell);
+    Result("icons", MainForm->Store().EntryCount());
+  }
+  PROCESS_MEMORY_COUNTERS after{};
+  after.cb = sizeof after;
+  GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
+  Result("ws_before_mb", before.WorkingSetSize / 1048576.0);
+  Result("ws_after_mb", after.WorkingSetSize / 1048576.0);
+  Result("peak_ws_mb", after.PeakWorkingSetSize / 1048576.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InitCommonControls();
+  const std::string mode = argc > 1 ? argv[1] : "compare";
+  if (mode == "compare") {
+    Compare(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3);
+  } else if (mode == "peak") {
+    PeakWorkingSet(false);
+  } else if (mode == "peak-bare") {
+    PeakWorkingSet(true);
+  } else {
+    std::fprintf(stderr, "usage: collect_bench compare [reps] | peak | peak-bare\n");
+    return 1;
+  }
+  return 0;
+}

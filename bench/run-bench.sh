@@ -1,0 +1,127 @@
+#!/bin/bash
+# Runs the benchmarks under Wine on a display of their own and prints one table:
+# collection through the program's windows against the bare platform loop, start-up
+# against a minimal window program, Cancel latency, Save As and Copy per operation, and
+# the peak working set. Figures are reported, never judged: the script fails only when a
+# benchmark program itself fails.
+#
+#   bench/run-bench.sh [build-dir]     default: <repo>/build
+#
+# Environment: BENCH_PREFIX (default <build-dir>/bench-prefix), BENCH_REPS (collection
+# repetitions per side, default 3), BENCH_START_RUNS (start-ups per program, default 7).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=$(cd "${1:-$root/build}" && pwd)
+bin=$build/bin
+prefix=${BENCH_PREFIX:-$build/bench-prefix}
+reps=${BENCH_REPS:-3}
+start_runs=${BENCH_START_RUNS:-7}
+
+for exe in collect_bench.exe launch_bench.exe minimal_window.exe Glyphdock.exe; do
+  if [ ! -f "$bin/$exe" ]; then
+    echo "run-bench: $bin/$exe is missing; build the bench_programs target first" >&2
+    exit 1
+  fi
+done
+
+# A display nobody uses: no lock file and no socket.
+display=
+for n in $(seq 90 160); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "run-bench: no free X display" >&2; exit 1; }
+
+out=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$out"
+}
+trap cleanup EXIT INT TERM
+
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+sleep 1
+kill -0 "$xvfb_pid" 2>/dev/null || { echo "run-bench: Xvfb :$display did not start" >&2; exit 1; }
+
+export WINEPREFIX=$prefix WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 DISPLAY=":$display"
+# A wineserver keeps the locale it was started with: start this prefix's afresh.
+wineserver -k >/dev/null 2>&1 || true
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "run-bench: creating the Wine prefix $prefix ..." >&2
+  wine wineboot -i >/dev/null 2>&1
+fi
+wineserver -w >/dev/null 2>&1 || true
+
+run() {  # name, program, arguments...: keeps stdout for the table, shows stderr
+  local name=$1; shift
+  echo "run-bench: $name ..." >&2
+  if ! wine "$@" >"$out/$name.txt" 2>"$out/$name.err"; then
+    echo "run-bench: $name failed:" >&2
+    cat "$out/$name.err" >&2
+    exit 1
+  fi
+}
+
+run compare "$bin/collect_bench.exe" compare "$reps"
+run peak "$bin/collect_bench.exe" peak
+run peakbare "$bin/collect_bench.exe" peak-bare
+run start "$bin/launch_bench.exe" "$start_runs"
+
+cpu=$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: *//')
+machine="$(nproc) CPUs, ${cpu:-unknown CPU}, $(wine --version 2>/dev/null)"
+
+awk -v date="$(date '+%Y-%m-%d %H:%M:%S %Z')" -v machine="$machine" -v reps="$reps" '
+  FNR == 1 { file = FILENAME; sub(/.*\//, "", file); sub(/\.txt$/, "", file) }
+  $1 == "RESULT" { v[file "." $2] = $3; v2[file "." $2] = $4 }
+  $1 == "NOTE" { $1 = ""; notes = notes "  note:" $0 "\n" }
+  function ratio(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "-" }
+  function row(what, a, b, r, target) { printf "%-44s %12s %12s %7s %s\n", what, a, b, r, target }
+  function s(x) { return sprintf("%.3f s", x) }
+  END {
+    printf "Glyphdock benchmarks, %s\nMachine: %s\n\n", date, machine
+    row("", "Glyphdock", "reference", "ratio", "target")
+    row("Collection, system folder (" v["compare.system_files"] " files, " v["compare.system_icons"] " icons)",
+        s(v["compare.system_ui"]), s(v["compare.system_bare"]),
+        ratio(v["compare.system_ui"], v["compare.system_bare"]), "<= 1.15 (bare loop)")
+    row("Collection, " v["compare.shell_files"] " x shell32.dll (" v["compare.shell_icons"] " icons)",
+        s(v["compare.shell_ui"]), s(v["compare.shell_bare"]),
+        ratio(v["compare.shell_ui"], v["compare.shell_bare"]), "<= 1.15 (bare loop)")
+    row("Start to main window (median of " v["start.start_runs"] ")",
+        s(v["start.start_program"]), s(v["start.start_minimal"]),
+        ratio(v["start.start_program"], v["start.start_minimal"]), "<= 1.5 (minimal program)")
+    row("Cancel latency, median / max of " v["compare.cancel_runs"],
+        s(v["compare.cancel_median"]), s(v["compare.cancel_max"]), "", "")
+    row("  copies of shell32 read in a cancelled run", sprintf("%.1f", v["compare.cancel_files_read_median"]), "", "", "")
+    row("Save As of one icon (mean of 200)", sprintf("%.3f ms", v["compare.saveas_ms"]), "", "", "")
+    row("Copy of one icon (mean of 200)", sprintf("%.3f ms", v["compare.copy_ms"]), "", "", "")
+    row("Peak working set after " v["peak.icons"] " icons", sprintf("%.1f MB", v["peak.peak_ws_mb"]),
+        sprintf("%.1f MB", v["peakbare.peak_ws_mb"]), "", "(bare loop)")
+    row("  working set before / after the run", sprintf("%.1f MB", v["peak.ws_before_mb"]),
+        sprintf("%.1f MB", v["peak.ws_after_mb"]), "", "")
+    printf "\nWhere the time of the 25 x shell32 run goes\n"
+    ui = v["compare.profile_ui_total"]; bare = v["compare.shell_bare"]
+    grow = bare - v["compare.shell_bare_nogrowth"]
+    steps = 2 * v["compare.shell_files"] + 2
+    printf "  %-58s %10s\n", "UI run (profiled, list view subclassed)", s(ui)
+    printf "  %-58s %10s\n", "bare loop", s(bare)
+    printf "  %-58s %10s\n", "bare loop, image list made with room for all (no growth)", s(v["compare.shell_bare_nogrowth"])
+    printf "  %-58s %10s\n", "  so the image list growth by 4 costs", s(grow)
+    printf "  %-58s %10s\n", "list view painting (" v["compare.profile_paint_count"] " WM_PAINT)", s(v["compare.profile_paint"])
+    printf "  %-58s %10s\n", "list view erasing", s(v["compare.profile_erase"])
+    printf "  %-58s %10s\n", "list view inserts (" v["compare.profile_insert_count"] " items)", s(v["compare.profile_insert"])
+    printf "  %-58s %10s\n", "list view, every message together", s(v["compare.profile_list_all"])
+    printf "  %-58s %10s\n", "UI run with the list hidden (no list painting)", s(v["compare.shell_ui_listhidden"])
+    printf "  %-58s %10s\n", "hand-over: " steps " steps x " sprintf("%.0f us", v["compare.handover_roundtrip"] * 1e6),
+           s(steps * v["compare.handover_roundtrip"])
+    printf "  %-58s %10s\n", "bounded file check of the 25 files", s(v["compare.shell_filecheck"])
+    printf "  %-58s %10s\n", "bounded file check of the system folder", s(v["compare.system_filecheck"])
+    printf "\nStart-up runs (Glyphdock, minimal):"
+    for (k in v) if (k ~ /^start\.start_run_/) printf " %.3f/%.3f", v[k], v2[k]
+    printf "\nCollection figures are medians of %s interleaved runs per side after one warm-up run.\n", reps
+    if (notes != "") printf "%s", notes
+  }
+' "$out/compare.txt" "$out/peak.txt" "$out/peakbare.txt" "$out/start.txt"
