@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the program and the tests need, when some
+# are missing. As root it installs them; otherwise it prints the one command to run.
+set -u
+packages=(
+  cmake make python3
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  googletest
+  wine wine64 xvfb xauth xdotool fonts-ipafont-gothic
+  imagemagick icoutils xclip python3-gi gir1.2-gtk-3.0
+)
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing Debian packages: ${missing[*]}"
+  echo "Install them as root, then run make again:"
+  echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+  exit 1
+fi
+echo "Installing missing Debian packages: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"
