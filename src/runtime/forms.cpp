@@ -139,6 +139,8 @@ void TForm::CreateControls() {
                                    c.Width, c.Height, FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)),
                                    Application.Instance(), nullptr);
     if (!control) RaiseLastSystemError();
+    // A panel lies beneath the controls placed on it, which draw over its inside.
+    if (c.Kind == TControlKind::Panel) SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (c.Kind != TControlKind::StatusBar) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
     if (c.Kind == TControlKind::Image && Application.Icon()) {
       SendMessageA(control, STM_SETICON, reinterpret_cast<WPARAM>(Application.Icon()), 0);
@@ -196,8 +198,11 @@ void TForm::Hide() { ShowWindow(FHandle, SW_HIDE); }
 
 void TForm::Close() {
   if (FModal) {
-    // Closing a form in its modal show only sets the result; the wait ends at its next check.
+    // Closing a form in its modal show only sets the result; the wait ends at its next
+    // check. The close may come from a message sent by another thread, handled while the
+    // loop peeks, so a posted no-op wakes the loop to look at the result.
     ModalResult = IDCANCEL;
+    PostMessageA(FHandle, WM_NULL, 0, 0);
     return;
   }
   if (Application.MainForm == this) {

@@ -16,7 +16,7 @@ const TControlDesc AboutControls[] = {
 
 const TFormDesc AboutDesc = {
     "TAboutBox", "Glyphdock について", 284, 247, 298, 180, true,
-    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, true,
+    WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, true,
     {"ＭＳ Ｐゴシック", 12, SHIFTJIS_CHARSET}, AboutControls, sizeof AboutControls / sizeof AboutControls[0]};
 }  // namespace
 

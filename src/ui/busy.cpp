@@ -15,7 +15,7 @@ const TControlDesc BusyControls[] = {
 
 const TFormDesc BusyDesc = {
     "TBusyDlg", "Glyphdock", 468, 104, 290, 112, true,
-    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, true,
+    WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, true,
     {"ＭＳ Ｐゴシック", 12, SHIFTJIS_CHARSET}, BusyControls, sizeof BusyControls / sizeof BusyControls[0]};
 }  // namespace
 

@@ -228,9 +228,11 @@ void TMainForm::RepaintToolButton(int index) {
 }
 
 std::string TMainForm::StatusText() const {
+  // In simple mode the text lives in the simple part; some status line implementations hand it
+  // out only as part 0, which is otherwise never set.
   char buffer[1024] = {};
-  // In simple mode the text lives in the simple part.
   SendMessageA(StatusBar(), SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(buffer));
+  if (buffer[0] == '\0') SendMessageA(StatusBar(), SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(buffer));
   return buffer;
 }
 
