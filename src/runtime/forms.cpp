@@ -127,25 +127,27 @@ void TForm::CreateControls() {
   for (std::size_t i = 0; i < FDesc.ControlCount; ++i) {
     const TControlDesc& c = FDesc.Controls[i];
     const TKindClass kind = ClassOf(c.Kind);
-    int left = c.Left, top = c.Top;
-    if (c.Parent != 0) {
-      if (const TControlDesc* panel = FindControl(c.Parent)) {
-        left += panel->Left;
-        top += panel->Top;
-      }
-    }
+    // A control placed on a panel is the panel's child, at its position inside it.
+    HWND parent = c.Parent != 0 ? Item(c.Parent) : FHandle;
+    if (!parent) parent = FHandle;
     HWND control = CreateWindowExA(kind.ExStyle, kind.ClassName, c.Text ? c.Text : "",
-                                   WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | kind.Style | c.Style, left, top,
-                                   c.Width, c.Height, FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)),
+                                   WS_CHILD | WS_VISIBLE | kind.Style | c.Style, c.Left, c.Top, c.Width, c.Height,
+                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)),
                                    Application.Instance(), nullptr);
     if (!control) RaiseLastSystemError();
-    // A panel lies beneath the controls placed on it, which draw over its inside.
-    if (c.Kind == TControlKind::Panel) SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    FControls.push_back(control);
     if (c.Kind != TControlKind::StatusBar) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
     if (c.Kind == TControlKind::Image && Application.Icon()) {
       SendMessageA(control, STM_SETICON, reinterpret_cast<WPARAM>(Application.Icon()), 0);
     }
   }
+}
+
+HWND TForm::Item(int id) const {
+  for (std::size_t i = 0; i < FDesc.ControlCount && i < FControls.size(); ++i) {
+    if (FDesc.Controls[i].Id == id) return FControls[i];
+  }
+  return nullptr;
 }
 
 const TControlDesc* TForm::FindControl(int id) const {

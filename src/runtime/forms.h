@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 enum class TControlKind {
   Button,         // push button, tab stop
@@ -63,7 +64,7 @@ public:
   void CreateForm();
 
   HWND Handle() const noexcept { return FHandle; }
-  HWND Item(int id) const { return GetDlgItem(FHandle, id); }
+  HWND Item(int id) const;  // the control of that id, wherever it sits
   const TFormDesc& Desc() const noexcept { return FDesc; }
   HFONT Font() const noexcept { return FFont; }
 
@@ -117,5 +118,6 @@ private:
   const TFormDesc& FDesc;
   HWND FHandle = nullptr;
   HFONT FFont = nullptr;
+  std::vector<HWND> FControls;  // in the order of the description
   bool FModal = false;
 };
