@@ -3,7 +3,7 @@
 # are missing. As root it installs them; otherwise it prints the one command to run.
 set -u
 packages=(
-  cmake make python3
+  cmake make python3 locales
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   googletest
   wine wine64 xvfb xauth xdotool fonts-ipafont-gothic
@@ -14,7 +14,21 @@ for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)
   [ "$status" = "install ok installed" ] || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Wine takes file names through the Unix locale: without a real ja_JP.UTF-8 locale every
+# Japanese file name fails to open.
+ensure_locale() {
+  locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "The ja_JP.UTF-8 locale is missing. As root: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8"
+    return 1
+  fi
+  echo "Generating the ja_JP.UTF-8 locale"
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_locale
+  exit $?
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "Missing Debian packages: ${missing[*]}"
@@ -25,3 +39,4 @@ fi
 echo "Installing missing Debian packages: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"
+ensure_locale
