@@ -7,8 +7,9 @@
 #   harness_stop                  ends this prefix's wineserver and our Xvfb, silently
 #   harness_wine CMD...           runs CMD with WINEDEBUG, LANG and LC_ALL set for Wine
 #
-# The locale is handed to the commands only, not exported here: the shell itself would
-# complain when the host has no ja_JP locale generated, and Wine does not need one.
+# The locale is handed to the commands only, not exported into the calling shell, which
+# would complain on a host where ja_JP.UTF-8 has not been generated yet (the package
+# check generates it: Wine maps Japanese file names through it).
 
 HARNESS_XVFB_PID=
 
