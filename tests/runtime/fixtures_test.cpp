@@ -64,6 +64,25 @@ TEST(TestEnvironment, RunsUnderCodePage932) {
   EXPECT_TRUE(IsDBCSLeadByte(0x83)) << "0x83 opens a double-byte character in CP932";
 }
 
+// Wine maps CP932 file names to Unix names through the host's locale: without a real
+// ja_JP.UTF-8 locale a Japanese name cannot be created or found again.
+TEST(TestEnvironment, JapaneseFileNamesRoundTrip) {
+  char temp[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string name = "アイコン表示テスト.txt";
+  const std::string path = std::string(temp) + name;
+  {
+    TFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << "error " << GetLastError();
+  }
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  FindClose(search);
+  EXPECT_EQ(std::string(found.cFileName), name);
+  EXPECT_TRUE(DeleteFileA(path.c_str()));
+}
+
 TEST(FixtureFiles, LiveInTheBuildTreeUnderWindowsPaths) {
   const std::string three = FixturePath(ThreeDll);
   EXPECT_EQ(three.substr(1, 2), ":\\") << three;
