@@ -26,6 +26,7 @@
 
 #include "collect/iconfilecheck.h"
 #include "collect/iconstore.h"
+#include "collect/stephandover.h"
 #include "export/clipboardexport.h"
 #include "export/iconwriter.h"
 #include "runtime/application.h"
@@ -271,6 +272,72 @@ double HandOverRoundTrip(int rounds) {
   return seconds / rounds;
 }
 
+// Every step the worker hands over, timed on the UI thread by a subclass of the hidden
+// hand-over window; the gaps between steps are the hand-over itself (the worker's turn and
+// the UI thread's wake-up). Steps alternate: progress, extraction, ..., progress, finish.
+struct TStepProfile {
+  std::vector<double> Start, End;
+};
+TStepProfile* ActiveSteps = nullptr;
+
+LRESULT CALLBACK StepSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (!ActiveSteps || message != kStepMessage) return DefSubclassProc(hwnd, message, wParam, lParam);
+  ActiveSteps->Start.push_back(Now());
+  const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+  ActiveSteps->End.push_back(Now());
+  return result;
+}
+
+// One UI collection with the list view's messages and the worker's steps timed.
+void ProfiledCollect(TProgram& program, const std::vector<std::string>& files, const std::string& name) {
+  // Holding a use of the hand-over window keeps the one the worker will use alive, so it
+  // can be subclassed before the run begins.
+  TThreadWindowUse use;
+  HWND stepWindow = TThreadWindowUse::Window();
+  HWND list = MainForm->IconListView();
+  TListProfile profile;
+  TStepProfile steps;
+  SetWindowSubclass(list, &ProfileSubclass, 0xBE7C, 0);
+  SetWindowSubclass(stepWindow, &StepSubclass, 0xBE7D, 0);
+  ActiveProfile = &profile;
+  ActiveSteps = &steps;
+  const double total = program.Collect(files);
+  ActiveProfile = nullptr;
+  ActiveSteps = nullptr;
+  RemoveWindowSubclass(stepWindow, &StepSubclass, 0xBE7D);
+  RemoveWindowSubclass(list, &ProfileSubclass, 0xBE7C);
+
+  double progress = 0, extract = 0, finish = 0, gaps = 0;
+  const std::size_t n = steps.Start.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double d = steps.End[i] - steps.Start[i];
+    if (i + 1 == n) finish += d;
+    else if (i % 2 == 0) progress += d;
+    else extract += d;
+    if (i > 0) gaps += steps.Start[i] - steps.End[i - 1];
+  }
+  auto key = [&](const char* what) { return name + "_" + what; };
+  Result(key("ui_total").c_str(), total);
+  Result(key("steps").c_str(), static_cast<double>(n));
+  Result(key("step_progress").c_str(), progress);
+  Result(key("step_extract").c_str(), extract);
+  Result(key("step_finish").c_str(), finish);
+  Result(key("step_gaps").c_str(), gaps);
+  Result(key("step_gap_max").c_str(), [&] {
+    double m = 0;
+    for (std::size_t i = 1; i < n; ++i) m = std::max(m, steps.Start[i] - steps.End[i - 1]);
+    return m;
+  }());
+  Result(key("paint").c_str(), profile.Seconds[WM_PAINT]);
+  Result(key("paint_count").c_str(), profile.Count[WM_PAINT]);
+  Result(key("erase").c_str(), profile.Seconds[WM_ERASEBKGND]);
+  Result(key("insert").c_str(), profile.Seconds[LVM_INSERTITEMA]);
+  Result(key("insert_count").c_str(), profile.Count[LVM_INSERTITEMA]);
+  double all = 0;
+  for (const auto& entry : profile.Seconds) all += entry.second;
+  Result(key("list_all").c_str(), all);
+}
+
 // Clicks Cancel from a helper thread while the UI thread is inside a file's extraction
 // step (an icon object is alive only then), delayMs after the step was first seen.
 struct TCancelShot {
@@ -346,28 +413,32 @@ void Compare(int reps) {
     Result("system_filecheck", Now() - start);
     Result("handover_roundtrip", HandOverRoundTrip(2000));
 
+    ProfiledCollect(program, system, "system");
+    ProfiledCollect(program, shell, "profile");
     HWND list = MainForm->IconListView();
-    TListProfile profile;
-    SetWindowSubclass(list, &ProfileSubclass, 0xBE7C, 0);
-    ActiveProfile = &profile;
-    const double total = program.Collect(shell);
-    ActiveProfile = nullptr;
-    RemoveWindowSubclass(list, &ProfileSubclass, 0xBE7C);
-    Result("profile_ui_total", total);
-    Result("profile_paint", profile.Seconds[WM_PAINT]);
-    Result("profile_paint_count", profile.Count[WM_PAINT]);
-    Result("profile_erase", profile.Seconds[WM_ERASEBKGND]);
-    Result("profile_insert", profile.Seconds[LVM_INSERTITEMA]);
-    Result("profile_insert_count", profile.Count[LVM_INSERTITEMA]);
-    double all = 0;
-    for (const auto& entry : profile.Seconds) all += entry.second;
-    Result("profile_list_all", all);
 
     // The same run with the list hidden: it then paints nothing at all.
     ShowWindow(list, SW_HIDE);
     Result("shell_ui_listhidden", program.Collect(shell));
     ShowWindow(list, SW_SHOW);
     program.Pump(50);
+
+    // What batching would give, tried from outside on the live list: redrawing switched
+    // off for the run, and the automatic arrangement left out for the run.
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    double seconds = program.Collect(shell);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    program.Pump(50);
+    Result("shell_ui_noredraw", seconds);
+
+    const LONG_PTR style = GetWindowLongPtrA(list, GWL_STYLE);
+    SetWindowLongPtrA(list, GWL_STYLE, style & ~static_cast<LONG_PTR>(LVS_AUTOARRANGE));
+    seconds = program.Collect(shell);
+    SetWindowLongPtrA(list, GWL_STYLE, style);
+    SendMessageA(list, LVM_ARRANGE, LVA_DEFAULT, 0);
+    program.Pump(50);
+    Result("shell_ui_noautoarrange", seconds);
   }
 
   // Cancel while a copy of shell32.dll is being read.
@@ -399,9 +470,10 @@ void Compare(int reps) {
     Result("cancel_files_read_median", Median(files));
   }
 
-  // Save As and Copy of one icon, per operation.
+  // Save As and Copy of one icon, per operation, over the entries the last cancelled run
+  // left in the store.
   {
-    program.Collect(shell);
+    if (store.EntryCount() == 0) program.Collect({shell.front()});
     const int ops = 200;
     const std::string target = folder.File("saved.ico");
     double start = Now();
@@ -417,7 +489,7 @@ void Compare(int reps) {
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(list, LVM_SETITEMSTATE, 7, reinterpret_cast<LPARAM>(&state));
-    if (store.Selected() != 7) Note("selecting an entry failed");
+    if (store.Selected() != 7) Note("selecting an entry for Copy failed");
     start = Now();
     for (int i = 0; i < ops; ++i) CopySelectedIcon(store);
     Result("copy_ms", (Now() - start) * 1000 / ops);

@@ -8,7 +8,7 @@
 #   bench/run-bench.sh [build-dir]     default: <repo>/build
 #
 # Environment: BENCH_PREFIX (default <build-dir>/bench-prefix), BENCH_REPS (collection
-# repetitions per side, default 3), BENCH_START_RUNS (start-ups per program, default 7).
+# repetitions per side, default 2), BENCH_START_RUNS (start-ups per program, default 7).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,7 +16,7 @@ root=$(dirname "$here")
 build=$(cd "${1:-$root/build}" && pwd)
 bin=$build/bin
 prefix=${BENCH_PREFIX:-$build/bench-prefix}
-reps=${BENCH_REPS:-3}
+reps=${BENCH_REPS:-2}
 start_runs=${BENCH_START_RUNS:-7}
 
 for exe in collect_bench.exe launch_bench.exe minimal_window.exe Glyphdock.exe; do
@@ -102,23 +102,29 @@ awk -v date="$(date '+%Y-%m-%d %H:%M:%S %Z')" -v machine="$machine" -v reps="$re
         sprintf("%.1f MB", v["peakbare.peak_ws_mb"]), "", "(bare loop)")
     row("  working set before / after the run", sprintf("%.1f MB", v["peak.ws_before_mb"]),
         sprintf("%.1f MB", v["peak.ws_after_mb"]), "", "")
-    printf "\nWhere the time of the 25 x shell32 run goes\n"
-    ui = v["compare.profile_ui_total"]; bare = v["compare.shell_bare"]
-    grow = bare - v["compare.shell_bare_nogrowth"]
-    steps = 2 * v["compare.shell_files"] + 2
-    printf "  %-58s %10s\n", "UI run (profiled, list view subclassed)", s(ui)
-    printf "  %-58s %10s\n", "bare loop", s(bare)
-    printf "  %-58s %10s\n", "bare loop, image list made with room for all (no growth)", s(v["compare.shell_bare_nogrowth"])
-    printf "  %-58s %10s\n", "  so the image list growth by 4 costs", s(grow)
-    printf "  %-58s %10s\n", "list view painting (" v["compare.profile_paint_count"] " WM_PAINT)", s(v["compare.profile_paint"])
-    printf "  %-58s %10s\n", "list view erasing", s(v["compare.profile_erase"])
-    printf "  %-58s %10s\n", "list view inserts (" v["compare.profile_insert_count"] " items)", s(v["compare.profile_insert"])
-    printf "  %-58s %10s\n", "list view, every message together", s(v["compare.profile_list_all"])
-    printf "  %-58s %10s\n", "UI run with the list hidden (no list painting)", s(v["compare.shell_ui_listhidden"])
-    printf "  %-58s %10s\n", "hand-over: " steps " steps x " sprintf("%.0f us", v["compare.handover_roundtrip"] * 1e6),
-           s(steps * v["compare.handover_roundtrip"])
-    printf "  %-58s %10s\n", "bounded file check of the 25 files", s(v["compare.shell_filecheck"])
-    printf "  %-58s %10s\n", "bounded file check of the system folder", s(v["compare.system_filecheck"])
+    printf "\nWhere the time goes (one profiled UI run of each set; seconds)\n"
+    printf "  %-58s %10s %10s\n", "", "system", "shell32"
+    split("ui_total step_progress step_extract step_finish step_gaps paint erase insert list_all", part, " ")
+    label["ui_total"] = "UI run, total"
+    label["step_progress"] = "progress steps (label, bar, dialog repaint)"
+    label["step_extract"] = "extraction steps (check, extract, add, insert)"
+    label["step_finish"] = "final step (hide and close)"
+    label["step_gaps"] = "between steps (hand-over, modal wait, paints)"
+    label["paint"] = "  list view WM_PAINT"
+    label["erase"] = "  list view WM_ERASEBKGND"
+    label["insert"] = "  list view LVM_INSERTITEM (inside extraction)"
+    label["list_all"] = "  list view, every message"
+    for (i = 1; i <= 9; ++i)
+      printf "  %-58s %10.3f %10.3f\n", label[part[i]], v["compare.system_" part[i]], v["compare.profile_" part[i]]
+    printf "  %-58s %10d %10d\n", "  steps handed over", v["compare.system_steps"], v["compare.profile_steps"]
+    printf "  %-58s %10d %10d\n", "  list view paints", v["compare.system_paint_count"], v["compare.profile_paint_count"]
+    printf "  %-58s %10.3f %10.3f\n", "bounded file check alone", v["compare.system_filecheck"], v["compare.shell_filecheck"]
+    printf "  %-58s %10s %10.3f\n", "bare loop", "", v["compare.shell_bare"]
+    printf "  %-58s %10s %10.3f\n", "bare loop, image list with room for all (no growth)", "", v["compare.shell_bare_nogrowth"]
+    printf "  %-58s %10s %10.3f\n", "UI run, list view hidden", "", v["compare.shell_ui_listhidden"]
+    printf "  %-58s %10s %10.3f\n", "UI run, list redraw off for the run (WM_SETREDRAW)", "", v["compare.shell_ui_noredraw"]
+    printf "  %-58s %10s %10.3f\n", "UI run, automatic arrangement off for the run", "", v["compare.shell_ui_noautoarrange"]
+    printf "  %-58s %10.1f\n", "one hand-over round trip, microseconds", v["compare.handover_roundtrip"] * 1e6
     printf "\nStart-up runs (Glyphdock, minimal):"
     for (k in v) if (k ~ /^start\.start_run_/) printf " %.3f/%.3f", v[k], v2[k]
     printf "\nCollection figures are medians of %s interleaved runs per side after one warm-up run.\n", reps
