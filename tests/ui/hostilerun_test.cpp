@@ -1,0 +1,107 @@
+// Hostile and odd inputs through a whole collection run of the real main window: every
+// file gets a defined outcome (its icons, or none), the run ends, and nothing crashes.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "collect/hostile_files.h"
+#include "support/fixtures.h"
+#include "ui/programfixture.h"
+
+namespace {
+std::string TempFolder() {
+  char path[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, path);
+  std::string folder = std::string(path) + "gd-hostile-" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+void WriteFileBytes(const std::string& name, const std::vector<unsigned char>& bytes) {
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << name;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::vector<unsigned char> ReadPrefix(const std::string& name, std::size_t count) {
+  std::vector<unsigned char> bytes(count);
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD read = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    ReadFile(file, bytes.data(), static_cast<DWORD>(count), &read, nullptr);
+    CloseHandle(file);
+  }
+  bytes.resize(read);
+  return bytes;
+}
+}  // namespace
+
+TEST_F(TProgramTest, HostileFilesGiveNoIconsAndTheRunGoesOn) {
+  const std::string folder = TempFolder();
+  const std::string three = FixturePath("three.dll");
+  std::vector<std::string> files;
+  // Each hostile file sits between two good ones, so the numbering shows it added nothing.
+  auto add = [&](const std::string& name) {
+    files.push_back(name);
+    files.push_back(three);
+  };
+  files.push_back(three);
+  WriteFileBytes(folder + "\\zero.dll", {});
+  add(folder + "\\zero.dll");
+  WriteFileBytes(folder + "\\notepad-cut.exe", ReadPrefix(SystemDllPath("notepad.exe"), 1500));
+  add(folder + "\\notepad-cut.exe");
+  WriteFileBytes(folder + "\\shell32-cut.dll", ReadPrefix(SystemDllPath("shell32.dll"), 200000));
+  add(folder + "\\shell32-cut.dll");
+  hostile::TBytes ico = hostile::IcoFile(32);
+  ico.resize(100);
+  WriteFileBytes(folder + "\\cut.ico", ico);
+  add(folder + "\\cut.ico");
+  std::mt19937 random(7);
+  hostile::TBytes noise(65536);
+  for (auto& b : noise) b = static_cast<unsigned char>(random());
+  noise[0] = 'M';
+  noise[1] = 'Z';  // random bytes that still start like a program
+  WriteFileBytes(folder + "\\noise.dll", noise);
+  add(folder + "\\noise.dll");
+  add(folder);                       // a folder
+  add("NUL");                        // a device
+  add(folder + "\\missing.dll");     // nothing there
+  add("");                           // an empty name
+  add(std::string(300, 'x') + ".dll");  // longer than any path
+
+  MainForm->Store().Clear();
+  *MainForm->FileList() = files;
+  MainForm->CollectIcons();
+
+  const int goodFiles = static_cast<int>(std::count(files.begin(), files.end(), three));
+  TIconStore& store = MainForm->Store();
+  ASSERT_EQ(store.EntryCount(), 3 * goodFiles);
+  for (int k = 0; k < store.EntryCount(); ++k) {
+    ASSERT_EQ(store.Caption(k), "Icon" + std::to_string(k + 1));
+    ASSERT_EQ(store.SubItem(k), three);
+  }
+  EXPECT_TRUE(MainForm->FileList()->empty());
+  EXPECT_FALSE(BusyDlg->Visible());
+}
+
+TEST_F(TProgramTest, AThousandFilesAndRepeatedNamesInOneRun) {
+  const std::string none = FixturePath("noicons.dll"), two = FixturePath("two.dll");
+  std::vector<std::string> files(1000, none);
+  files[0] = two;
+  files[999] = two;  // the same file listed twice is read twice
+  MainForm->Store().Clear();
+  *MainForm->FileList() = files;
+  MainForm->CollectIcons();
+  TIconStore& store = MainForm->Store();
+  ASSERT_EQ(store.EntryCount(), 4);
+  EXPECT_EQ(store.Caption(3), "Icon4");
+  EXPECT_EQ(store.SubItem(3), two);
+  EXPECT_EQ(BusyDlg->ProgressMax(), 1000);
+  EXPECT_EQ(BusyDlg->ProgressPosition(), 999);
+  EXPECT_EQ(TIcon::LiveHandles(), 0);
+}
