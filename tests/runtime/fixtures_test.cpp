@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -208,7 +209,7 @@ TEST(FixtureFiles, TruncatedFilesAreCutFromRealOnes) {
   EXPECT_LT(truncated.size(), three.size());
   EXPECT_EQ(three.compare(0, truncated.size(), truncated), 0) << "a prefix of three.dll";
   EXPECT_EQ(truncated.substr(0, 2), "MZ");
-  const auto peOffset = *reinterpret_cast<const uint32_t*>(truncated.data() + 0x3C);
+  const auto peOffset = *reinterpret_cast<const std::uint32_t*>(truncated.data() + 0x3C);
   ASSERT_LT(peOffset + 4, truncated.size());
   EXPECT_EQ(truncated.substr(peOffset, 4), std::string("PE\0\0", 4)) << "the headers are all there";
 
