@@ -84,21 +84,21 @@ awk -v date="$(date '+%Y-%m-%d %H:%M:%S %Z')" -v machine="$machine" -v reps="$re
   END {
     printf "Glyphdock benchmarks, %s\nMachine: %s\n\n", date, machine
     row("", "Glyphdock", "reference", "ratio", "target")
-    row("Collection, system folder (" v["compare.system_files"] " files, " v["compare.system_icons"] " icons)",
+    row("Collection, system folder (" int(v["compare.system_files"]) " files, " int(v["compare.system_icons"]) " icons)",
         s(v["compare.system_ui"]), s(v["compare.system_bare"]),
         ratio(v["compare.system_ui"], v["compare.system_bare"]), "<= 1.15 (bare loop)")
-    row("Collection, " v["compare.shell_files"] " x shell32.dll (" v["compare.shell_icons"] " icons)",
+    row("Collection, " int(v["compare.shell_files"]) " x shell32.dll (" int(v["compare.shell_icons"]) " icons)",
         s(v["compare.shell_ui"]), s(v["compare.shell_bare"]),
         ratio(v["compare.shell_ui"], v["compare.shell_bare"]), "<= 1.15 (bare loop)")
-    row("Start to main window (median of " v["start.start_runs"] ")",
+    row("Start to main window (median of " int(v["start.start_runs"]) ")",
         s(v["start.start_program"]), s(v["start.start_minimal"]),
         ratio(v["start.start_program"], v["start.start_minimal"]), "<= 1.5 (minimal program)")
-    row("Cancel latency, median / max of " v["compare.cancel_runs"],
+    row("Cancel latency, median / max of " int(v["compare.cancel_runs"]),
         s(v["compare.cancel_median"]), s(v["compare.cancel_max"]), "", "")
     row("  copies of shell32 read in a cancelled run", sprintf("%.1f", v["compare.cancel_files_read_median"]), "", "", "")
     row("Save As of one icon (mean of 200)", sprintf("%.3f ms", v["compare.saveas_ms"]), "", "", "")
     row("Copy of one icon (mean of 200)", sprintf("%.3f ms", v["compare.copy_ms"]), "", "", "")
-    row("Peak working set after " v["peak.icons"] " icons", sprintf("%.1f MB", v["peak.peak_ws_mb"]),
+    row("Peak working set after " int(v["peak.icons"]) " icons", sprintf("%.1f MB", v["peak.peak_ws_mb"]),
         sprintf("%.1f MB", v["peakbare.peak_ws_mb"]), "", "(bare loop)")
     row("  working set before / after the run", sprintf("%.1f MB", v["peak.ws_before_mb"]),
         sprintf("%.1f MB", v["peak.ws_after_mb"]), "", "")
