@@ -228,8 +228,8 @@ void TMainForm::RepaintToolButton(int index) {
 }
 
 std::string TMainForm::StatusText() const {
-  // In simple mode the text lives in the simple part; some status line implementations hand it
-  // out only as part 0, which is otherwise never set.
+  // In simple mode the text lives in the simple pane; some status line implementations
+  // hand it out only under the first pane's index, which is otherwise never set.
   char buffer[1024] = {};
   SendMessageA(StatusBar(), SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(buffer));
   if (buffer[0] == '\0') SendMessageA(StatusBar(), SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(buffer));
