@@ -20,6 +20,9 @@ struct TFullStopCase {
   bool GetsFullStop;
 };
 
+// Test listings name a case by its name, not by its bytes.
+inline void PrintTo(const TFullStopCase& c, std::ostream* out) { *out << c.Name; }
+
 std::vector<TFullStopCase> FullStopCases() {
   return {
       // Double-byte endings: every lead byte is above ".", whatever the trail byte.
