@@ -11,6 +11,7 @@
 #include "app/application.h"
 #include "common/common.h"
 #include "runtime/failure.h"
+#include "support/dialogdriver.h"
 #include "support/fixtures.h"
 #include "support/msgboxdriver.h"
 #include "ui/programfixture.h"
@@ -425,4 +426,50 @@ TEST_F(TProgramTest, BusyDialogCancelAnswersToItsKeysAndCloseBox) {
   TDuringModal closeBox([&] { PostMessageA(BusyDlg->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); });
   EXPECT_EQ(BusyDlg->ShowModal(), IDCANCEL);
   EXPECT_FALSE(BusyDlg->Visible());
+}
+
+TEST_F(TProgramTest, ToolBarHintsShowAfterHalfASecondForTwoAndAHalf) {
+  HWND tips = reinterpret_cast<HWND>(SendMessageA(MainForm->ToolBar(), TB_GETTOOLTIPS, 0, 0));
+  ASSERT_NE(tips, nullptr);
+  EXPECT_EQ(SendMessageA(tips, TTM_GETDELAYTIME, TTDT_INITIAL, 0), 500);
+  EXPECT_EQ(SendMessageA(tips, TTM_GETDELAYTIME, TTDT_AUTOPOP, 0), 2500);
+  const std::pair<int, const char*> hints[] = {
+      {TMainForm::cmOpenFile2, "ファイルを開く"}, {TMainForm::cmSaveAs2, "名前をつけて保存"}, {TMainForm::cmCopy2, "コピー"}};
+  for (const auto& [id, hint] : hints) {
+    NMTTDISPINFOA info{};
+    info.hdr.hwndFrom = tips;
+    info.hdr.idFrom = static_cast<UINT_PTR>(id);
+    info.hdr.code = TTN_GETDISPINFOA;
+    SendMessageA(MainForm->Handle(), WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&info));
+    ASSERT_NE(info.lpszText, nullptr);
+    EXPECT_STREQ(info.lpszText, hint);
+  }
+}
+
+TEST_F(TProgramTest, OpenDialogIsPlacedOnTheMonitorAndCancelKeepsTheIcons) {
+  Collect({FixturePath("three.dll")});
+  RECT dialogRect{};
+  bool found = false;
+  TDuringModal look([&] {
+    for (int tries = 0; tries < 100 && !found; ++tries) {
+      if (HWND dialog = FindProcessFileDialog()) {
+        Pump(300);  // the dialog places itself once it is laid out
+        GetWindowRect(dialog, &dialogRect);
+        found = true;
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+      } else {
+        Pump(100);
+      }
+    }
+  }, 300);
+  SendMessageA(MainForm->Handle(), WM_COMMAND, TMainForm::cmOpenFile, 0);
+  ASSERT_TRUE(found) << "the open dialog did not appear";
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoA(MonitorFromWindow(MainForm->Handle(), MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& m = monitor.rcMonitor;
+  const int width = dialogRect.right - dialogRect.left, height = dialogRect.bottom - dialogRect.top;
+  EXPECT_EQ(dialogRect.left, m.left + ((m.right - m.left) - width) / 2);
+  EXPECT_EQ(dialogRect.top, m.top + ((m.bottom - m.top) - height) / 3);
+  EXPECT_EQ(MainForm->Store().EntryCount(), 3);  // a cancelled dialog keeps the icons
 }
