@@ -8,23 +8,6 @@
 
 namespace {
 
-class TPaletteSelect {
-public:
-  TPaletteSelect(HDC dc, HPALETTE palette)
-      : FDC(dc), FOld(palette ? SelectPalette(dc, palette, FALSE) : nullptr) {
-    if (FOld) RealizePalette(dc);
-  }
-  ~TPaletteSelect() {
-    if (FOld) SelectPalette(FDC, FOld, TRUE);
-  }
-  TPaletteSelect(const TPaletteSelect&) = delete;
-  TPaletteSelect& operator=(const TPaletteSelect&) = delete;
-
-private:
-  HDC FDC;
-  HPALETTE FOld;
-};
-
 TOwnedPalette CopyPalette(HPALETTE source) {
   if (source == nullptr) return TOwnedPalette();
   WORD count = 0;

@@ -8,25 +8,6 @@
 
 namespace {
 
-// Selects a palette into a DC as a foreground palette and realises it; the previous one
-// goes back on scope exit.
-class TPaletteGuard {
-public:
-  TPaletteGuard(HDC dc, HPALETTE palette)
-      : FDC(dc), FOld(palette ? SelectPalette(dc, palette, FALSE) : nullptr) {
-    if (FOld) RealizePalette(dc);
-  }
-  ~TPaletteGuard() {
-    if (FOld) SelectPalette(FDC, FOld, TRUE);
-  }
-  TPaletteGuard(const TPaletteGuard&) = delete;
-  TPaletteGuard& operator=(const TPaletteGuard&) = delete;
-
-private:
-  HDC FDC;
-  HPALETTE FOld;
-};
-
 DWORD RowLength(LONG width, WORD bitsPerPixel) {
   return ((static_cast<DWORD>(width) * bitsPerPixel + 31) & ~31u) / 8;
 }
@@ -87,7 +68,7 @@ bool FetchDIB(HBITMAP bitmap, HPALETTE palette, void* header, void* bits, int co
   *info = requested;
   TMemDC dc(CreateCompatibleDC(nullptr));
   if (!dc) RaiseLastSystemError();
-  TPaletteGuard selected(dc.Get(), palette);
+  TPaletteSelect selected(dc.Get(), palette);
   const bool fetched = GetDIBits(dc.Get(), bitmap, 0, static_cast<UINT>(std::labs(requested.biHeight)), bits,
                                  reinterpret_cast<BITMAPINFO*>(info), DIB_RGB_COLORS) != 0;
   // The retrieval may rewrite fields of the header (some platforms clear the colours

@@ -121,6 +121,25 @@ private:
   HGDIOBJ FOld;
 };
 
+// Selects a palette into a DC as a foreground palette and realises it; the previous one
+// goes back on scope exit. A null palette selects nothing.
+class TPaletteSelect {
+public:
+  TPaletteSelect(HDC dc, HPALETTE palette)
+      : FDC(dc), FOld(palette ? SelectPalette(dc, palette, FALSE) : nullptr) {
+    if (FOld) RealizePalette(dc);
+  }
+  ~TPaletteSelect() {
+    if (FOld) SelectPalette(FDC, FOld, TRUE);
+  }
+  TPaletteSelect(const TPaletteSelect&) = delete;
+  TPaletteSelect& operator=(const TPaletteSelect&) = delete;
+
+private:
+  HDC FDC;
+  HPALETTE FOld;
+};
+
 // Icon object: holds at most one icon handle and owns it. Putting a new handle in
 // destroys the old one. Reports the system's standard icon size unless its icon was
 // read from a file, in which case it reports that icon's own size.
