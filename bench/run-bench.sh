@@ -37,6 +37,7 @@ out=$(mktemp -d)
 xvfb_pid=
 cleanup() {
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${HARNESS_WM_PID:-}" ]; then kill "$HARNESS_WM_PID" 2>/dev/null || true; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$out"
 }
@@ -46,6 +47,9 @@ Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 sleep 1
 kill -0 "$xvfb_pid" 2>/dev/null || { echo "run-bench: Xvfb :$display did not start" >&2; exit 1; }
+# Figures are taken as a desktop user gets them: under a window manager.
+. "$root/tests/harness/lib.sh"
+DISPLAY=":$display" harness_start_window_manager || exit 1
 
 export WINEPREFIX=$prefix WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 DISPLAY=":$display"
 # A wineserver keeps the locale it was started with: start this prefix's afresh.
@@ -72,7 +76,7 @@ run peakbare "$bin/collect_bench.exe" peak-bare
 run start "$bin/launch_bench.exe" "$start_runs"
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: *//')
-machine="$(nproc) CPUs, ${cpu:-unknown CPU}, $(wine --version 2>/dev/null)"
+machine="$(nproc) CPUs, ${cpu:-unknown CPU}, $(wine --version 2>/dev/null), Xvfb 1024x768x24 under $(openbox --version 2>/dev/null | head -n 1)"
 
 awk -v date="$(date '+%Y-%m-%d %H:%M:%S %Z')" -v machine="$machine" -v reps="$reps" '
   FNR == 1 { file = FILENAME; sub(/.*\//, "", file); sub(/\.txt$/, "", file) }

@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   googletest
   wine wine64 xvfb xauth xdotool fonts-ipafont-gothic
-  imagemagick icoutils xclip python3-gi gir1.2-gtk-3.0 openbox
+  imagemagick icoutils xclip python3-gi gir1.2-gtk-3.0 openbox x11-utils
   desktop-file-utils lintian zip unzip dpkg-dev fakeroot
 )
 missing=()

@@ -64,6 +64,10 @@ void TGetIconThread::ExtractFileIcons() {
   const UINT count = IconCount(instance, FFileName);
   if (count > 0) {
     TIconStore& store = FView.Store();
+    // The list draws nothing while the step runs and everything once it ends, a failing
+    // step included. This is the one place where list updates are held back: each add
+    // still tells the list that its images changed.
+    TListRedrawOff redrawOff(store);
     // One icon object for the whole file, emptied before each extraction, so never more
     // than one extracted handle is alive.
     TIcon icon;

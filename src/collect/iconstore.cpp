@@ -173,3 +173,17 @@ int TIconStore::FindEntry(LPARAM param) const {
   return static_cast<int>(SendMessageA(FListView, LVM_FINDITEMA, static_cast<WPARAM>(-1),
                                        reinterpret_cast<LPARAM>(&find)));
 }
+
+TListRedrawOff::TListRedrawOff(const TIconStore& store) : FListView(store.ListView()) {
+  // A list whose own visible flag is off draws nothing anyway, and switching the drawing
+  // back on would show it: such a list is left alone.
+  if (FListView != nullptr && !(GetWindowLongPtrA(FListView, GWL_STYLE) & WS_VISIBLE))
+    FListView = nullptr;
+  if (FListView != nullptr) SendMessageA(FListView, WM_SETREDRAW, FALSE, 0);
+}
+
+TListRedrawOff::~TListRedrawOff() {
+  if (FListView == nullptr || !IsWindow(FListView)) return;
+  SendMessageA(FListView, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(FListView, nullptr, TRUE);
+}

@@ -73,3 +73,19 @@ private:
   std::map<LPARAM, std::string> FSubItems;
   LPARAM FLastParam = 0;
 };
+
+// Switches the list's drawing off for its own lifetime and back on, with the whole list
+// invalidated, when it goes, on every path. Under some list implementations every insert
+// into a visible icon list redraws its scroll bars at once; an extraction step is one
+// message, during which the UI thread paints nothing anyway, so holding the drawing for
+// the step changes no frame a user sees: the icons of a file appear when its step ends.
+class TListRedrawOff {
+public:
+  explicit TListRedrawOff(const TIconStore& store);
+  ~TListRedrawOff();
+  TListRedrawOff(const TListRedrawOff&) = delete;
+  TListRedrawOff& operator=(const TListRedrawOff&) = delete;
+
+private:
+  HWND FListView;
+};

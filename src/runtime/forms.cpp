@@ -220,6 +220,8 @@ void TForm::Repaint() {
   UpdateWindow(FHandle);
 }
 
+void TForm::Update() { RedrawWindow(FHandle, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN); }
+
 int TForm::ShowModal() {
   if (Visible() || !IsWindowEnabled(FHandle) || FModal) Raise(msg::CannotShowModal);
   if (GetCapture()) ReleaseCapture();

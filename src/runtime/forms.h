@@ -85,6 +85,9 @@ public:
   // program. Any other form: hides it.
   void Close();
   void Repaint();  // invalidate and update at once
+  // Paints at once what is waiting to be painted, the controls included; what has not
+  // changed is not drawn again.
+  void Update();
 
   // Shows the form modally and returns its modal result. Refuses a visible, disabled or
   // already modal form with "表示されているウィンドウをモーダルにすることはできません".

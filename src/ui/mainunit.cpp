@@ -196,7 +196,9 @@ void TMainForm::FormCreate() {
   FSaveDialog.Filter = "Icon files (*.ico)|*.ico|All files (*.*)|*.*";
   FSaveDialog.FilterIndex = 1;
   SetSelectionCommands(true, true, false);
-  DragAcceptFiles(Handle(), TRUE);
+  // Registers the window for dropped files: the extended style is what the shell's
+  // DragAcceptFiles sets, and setting it here keeps the shell's library out of start-up.
+  SetWindowLongPtrA(Handle(), GWL_EXSTYLE, GetWindowLongPtrA(Handle(), GWL_EXSTYLE) | WS_EX_ACCEPTFILES);
   RestorePlacement(*this);
 }
 
@@ -327,7 +329,10 @@ void TMainForm::CollectIcons() {
 
 void TMainForm::SetProgressPosition(int position) { BusyDlg->SetProgressPosition(position); }
 void TMainForm::SetFileNameLabel(const std::string& text) { BusyDlg->SetFileNameLabel(text); }
-void TMainForm::RepaintBusy() { BusyDlg->Repaint(); }
+// The label and the bar have marked themselves for painting when their values changed;
+// painting those at once shows the new file. Invalidating the whole dialog as well
+// would only erase and redraw its unchanged face and button on every file.
+void TMainForm::RepaintBusy() { BusyDlg->Update(); }
 void TMainForm::HideAndCloseBusy() {
   BusyDlg->Hide();
   BusyDlg->Close();

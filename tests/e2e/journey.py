@@ -12,6 +12,8 @@ Parts, each a CTest test of its own:
            move, close, restart where it was left, restart with a clamped placement
   drop     files dragged from an X program onto the window, command states after a run
   cancel   a long run (40 copies of shell32.dll) cancelled in the busy dialog
+  sequence many fresh starts in a row, each a one-icon run followed at once by a click
+           on the entry, then Save As, Copy or nothing
 
 Every step waits for a condition with a time-out; a failure prints what was expected
 and what was seen and leaves a screenshot. The program, the probe and the prefix's
@@ -1099,7 +1101,61 @@ def part_cancel(steps):
     steps("close", close)
 
 
-PARTS = {"journey": part_journey, "drop": part_drop, "cancel": part_cancel}
+def part_sequence(steps):
+    """Many short sessions one after another on one display, each with a fresh start of
+    the program: open a one-icon DLL, click its only entry at once, then save, copy or
+    just look. The first click after such a short run must select the entry and show its
+    file in the status line every time."""
+    fixtures = ARGS.fixtures
+    one = unix_to_wine(os.path.join(fixtures, "highcolour.dll"))
+    saved = os.path.join(ARGS.work, "sequence.ico")
+    rounds = int(os.environ.get("GLYPHDOCK_SEQUENCE_ROUNDS", "9"))
+    actions = ["select", "save", "copy"]
+
+    def session(number):
+        action = actions[number % len(actions)]
+        program = start_program()
+        try:
+            focus_main()
+            key("alt+f")
+            wait_for("the File menu", lambda: (bool(popups()), popups()), timeout=5)
+            key("o")
+            file_dialog_choose(fixtures, '"highcolour.dll"')
+            m = wait_idle(1)
+            # One press and release on the entry, then read what the person sees.
+            click(centre(m.items[0]["rect"]))
+            def shown():
+                now = main_state()
+                return (now.selected == 0 and now.status.lower() == one.lower(), now.summary())
+            wait_for("round %d: the entry selected and its file in the status line" % number, shown, timeout=5)
+            if action == "save":
+                if os.path.exists(saved):
+                    os.remove(saved)
+                m = main_state()
+                click(centre(m.tools[1][1]))
+                wait_file_dialog("Icon1.ico")
+                key("End", "shift+Home")
+                type_text(unix_to_wine(saved))
+                key("Return")
+                wait_for("%s written" % saved,
+                         lambda: (os.path.exists(saved) and os.path.getsize(saved) == ICON_FILE_SIZE,
+                                  os.path.getsize(saved) if os.path.exists(saved) else "absent"), timeout=10)
+                wait_dialogs_gone()
+            elif action == "copy":
+                expect(PROBE.ask("clipclear") == ["emptied"], "the clipboard emptied first", "not emptied")
+                m = main_state()
+                click(centre(m.tools[3][1]))
+                wait_for("a 32 x 32 picture on the clipboard",
+                         lambda: (lambda c: (c[1] == "32x32", c[:2]))(read_clipboard()), timeout=10)
+            close_program(program)
+        finally:
+            program.kill()
+
+    for number in range(rounds):
+        steps("session %d (%s)" % (number + 1, actions[number % len(actions)]), lambda n=number: session(n))
+
+
+PARTS = {"journey": part_journey, "drop": part_drop, "cancel": part_cancel, "sequence": part_sequence}
 
 
 def start_display():

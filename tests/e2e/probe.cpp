@@ -363,6 +363,16 @@ void CommandClipboard() {
   CloseClipboard();
 }
 
+// Empties the clipboard, so that a later read shows only what was copied after it.
+void CommandClipboardClear() {
+  if (!OpenClipboard(nullptr)) {
+    Line("error open");
+    return;
+  }
+  Line(EmptyClipboard() ? "emptied" : "error empty");
+  CloseClipboard();
+}
+
 }  // namespace
 
 int main() {
@@ -379,6 +389,7 @@ int main() {
     else if (c == "popup") EnumWindows(DescribePopup, 0);
     else if (c == "reg") CommandRegistry();
     else if (c == "clip") CommandClipboard();
+    else if (c == "clipclear") CommandClipboardClear();
     else if (c == "screen") Line("screen " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + std::to_string(GetSystemMetrics(SM_CYSCREEN)));
     else Line("unknown " + c);
     Line(".");

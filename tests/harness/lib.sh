@@ -4,7 +4,8 @@
 #   harness_start_display         starts Xvfb on a free display number, sets DISPLAY
 #   harness_prepare_prefix DIR    WINEPREFIX=DIR, created once (marker file) and reused;
 #                                 leaves a persistent wineserver of the prefix running
-#   harness_stop                  ends this prefix's wineserver and our Xvfb, silently
+#   harness_start_window_manager  starts openbox on DISPLAY and waits until it manages it
+#   harness_stop                  ends this prefix's wineserver, openbox and Xvfb, silently
 #   harness_wine CMD...           runs CMD with WINEDEBUG, LANG and LC_ALL set for Wine
 #
 # The locale is handed to the commands only, not exported into the calling shell, which
@@ -12,6 +13,7 @@
 # check generates it: Wine maps Japanese file names through it).
 
 HARNESS_XVFB_PID=
+HARNESS_WM_PID=
 
 harness_wine() {
   env WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$@"
@@ -38,6 +40,23 @@ harness_start_display() {
     HARNESS_XVFB_PID=
   done
   echo "harness: could not start Xvfb on any display from :91 to :399" >&2
+  return 1
+}
+
+# A desktop has a window manager. Without one, Wine's X11 driver waits up to 2 s for a
+# confirmation of every hidden window, and frames and title bars are not drawn. The
+# manager announces itself through _NET_SUPPORTING_WM_CHECK on the root window.
+harness_start_window_manager() {
+  HARNESS_WM_PID=$( (openbox --sm-disable >/dev/null 2>&1 & echo $!) )
+  local tries
+  for tries in $(seq 1 100); do
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+      return 0
+    fi
+    kill -0 "$HARNESS_WM_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "harness: openbox did not start on $DISPLAY" >&2
   return 1
 }
 
@@ -76,6 +95,10 @@ harness_prepare_prefix() {
 
 harness_stop() {
   harness_end_wineserver
+  if [ -n "$HARNESS_WM_PID" ]; then
+    kill "$HARNESS_WM_PID" 2>/dev/null
+    HARNESS_WM_PID=
+  fi
   if [ -n "$HARNESS_XVFB_PID" ]; then
     kill "$HARNESS_XVFB_PID" 2>/dev/null
     # Xvfb removes its socket and lock as it goes; wait so the number is truly free.
