@@ -45,3 +45,47 @@ bench:
 	@scripts/install-deps.sh
 	@$(MAKE) --no-print-directory build
 	@BENCH_PREFIX=$(CURDIR)/$(BUILD)/bench-prefix bench/run-bench.sh $(BUILD)
+
+# make install     build, then install under $(DESTDIR)$(PREFIX) (default /usr/local): the
+#                  glyphdock command and its manual page, Glyphdock.exe, the menu entry,
+#                  the icons, the licence
+# make uninstall   remove what make install put there
+# make deb         build/glyphdock_$(VERSION)_amd64.deb from a make install tree
+# make dist        build/dist/Glyphdock-$(VERSION)-win64.zip for Windows users
+# The version is the one in the program's version resource.
+PREFIX ?= /usr/local
+DESTDIR ?=
+VERSION := $(shell sed -n 's/.*"ProductVersion", "\([^"]*\)".*/\1/p' src/ui/resources.rc)
+bindir := $(PREFIX)/bin
+datadir := $(PREFIX)/share
+ICON_SIZES := 16 32 48
+.PHONY: install uninstall deb dist
+
+install: build
+	install -d $(DESTDIR)$(bindir) $(DESTDIR)$(datadir)/glyphdock $(DESTDIR)$(datadir)/applications \
+	  $(DESTDIR)$(datadir)/doc/glyphdock
+	install -m 755 packaging/glyphdock $(DESTDIR)$(bindir)/glyphdock
+	install -m 644 $(BUILD)/bin/Glyphdock.exe $(DESTDIR)$(datadir)/glyphdock/Glyphdock.exe
+	sed 's|@BINDIR@|$(bindir)|' packaging/glyphdock.desktop.in > $(DESTDIR)$(datadir)/applications/glyphdock.desktop
+	chmod 644 $(DESTDIR)$(datadir)/applications/glyphdock.desktop
+	for s in $(ICON_SIZES); do \
+	  install -d $(DESTDIR)$(datadir)/icons/hicolor/$${s}x$${s}/apps && \
+	  install -m 644 $(BUILD)/generated/hicolor/$${s}x$${s}/apps/glyphdock.png \
+	    $(DESTDIR)$(datadir)/icons/hicolor/$${s}x$${s}/apps/glyphdock.png || exit 1; \
+	done
+	install -m 644 LICENSE $(DESTDIR)$(datadir)/doc/glyphdock/LICENSE
+	install -d $(DESTDIR)$(datadir)/man/man1
+	install -m 644 packaging/glyphdock.1 $(DESTDIR)$(datadir)/man/man1/glyphdock.1
+
+uninstall:
+	rm -f $(DESTDIR)$(bindir)/glyphdock $(DESTDIR)$(datadir)/glyphdock/Glyphdock.exe \
+	  $(DESTDIR)$(datadir)/applications/glyphdock.desktop $(DESTDIR)$(datadir)/doc/glyphdock/LICENSE \
+	  $(DESTDIR)$(datadir)/man/man1/glyphdock.1 \
+	  $(foreach s,$(ICON_SIZES),$(DESTDIR)$(datadir)/icons/hicolor/$(s)x$(s)/apps/glyphdock.png)
+	rmdir $(DESTDIR)$(datadir)/glyphdock $(DESTDIR)$(datadir)/doc/glyphdock 2>/dev/null || true
+
+deb: build
+	@scripts/make-deb.sh $(BUILD) $(BUILD)/glyphdock_$(VERSION)_amd64.deb
+
+dist: build
+	@scripts/make-dist.sh $(BUILD) $(BUILD)/dist/Glyphdock-$(VERSION)-win64.zip

@@ -1,26 +1,37 @@
 #!/usr/bin/env bash
-# Starts the built Glyphdock on a private Xvfb display inside a Wine virtual desktop
-# (so that the title bar is drawn) and saves build/screenshots/main.png.
+# make screenshot: the README's pictures, taken on a private Xvfb display with the
+# openbox window manager (so every window has its title bar), in a Wine prefix of its
+# own (build/screenshot-prefix). Saves into build/screenshots/:
+#   main.png   the main window with the icons of Wine's shell32.dll
+#   busy.png   the busy dialog over the main window during a run
+#   about.png  the about box
+# and, with --docs, copies them to docs/screenshots/.
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${GLYPHDOCK_BUILD_DIR:-$top/build}
-if [ ! -f "$build/bin/Glyphdock.exe" ]; then
-  echo "screenshot: $build/bin/Glyphdock.exe is not built" >&2
-  exit 1
-fi
+for exe in Glyphdock.exe glyphdock_probe.exe; do
+  if [ ! -f "$build/bin/$exe" ]; then
+    echo "screenshot: $build/bin/$exe is not built" >&2
+    exit 1
+  fi
+done
 . "$top/tests/harness/lib.sh"
 build=$(cd "$build" && pwd)
-out="$build/screenshots/main.png"
-mkdir -p "$build/screenshots"
-trap 'harness_stop' EXIT
+out=$build/screenshots
+mkdir -p "$out"
+openbox_pid=
+trap 'harness_stop; [ -n "$openbox_pid" ] && kill "$openbox_pid" 2>/dev/null' EXIT
 harness_start_display || exit 1
-harness_prepare_prefix "$build/wineprefix" || exit 1
-
-(harness_wine wine explorer /desktop=shot,800x600 "$build/bin/Glyphdock.exe" </dev/null >/dev/null 2>&1 &)
-# The desktop window appears first; give the program a moment to draw into it.
-for tries in $(seq 1 150); do
-  xdotool search --name 'shot' >/dev/null 2>&1 && break
-  sleep 0.2
+openbox_pid=$( (openbox --sm-disable >/dev/null 2>&1 & echo $!) )
+# openbox is ready once it has claimed the screen.
+for tries in $(seq 1 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
 done
-sleep "${GLYPHDOCK_SHOT_DELAY:-4}"
-import -window root -crop 800x600+0+0 +repage "$out" && echo "screenshot: $out"
+harness_prepare_prefix "$build/screenshot-prefix" || exit 1
+harness_wine /usr/bin/python3 "$top/scripts/screenshot.py" --bin "$build/bin" \
+  --work "$build/screenshot-work" --out "$out" || exit 1
+if [ "${1:-}" = "--docs" ]; then
+  cp "$out/main.png" "$out/busy.png" "$out/about.png" "$top/docs/screenshots/"
+  echo "screenshot: copied to docs/screenshots/"
+fi

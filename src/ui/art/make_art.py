@@ -5,13 +5,16 @@
 
 writes OUTDIR/program.ico (one 32 x 32 image, 16 colours) from program.txt and
 OUTDIR/toolglyphs.bmp (48 x 16, 16 colours, glyphs open, save as, copy side by side,
-magenta for transparent) from open.txt, saveas.txt and copy.txt.
+magenta for transparent) from open.txt, saveas.txt and copy.txt, and the program icon
+for the Linux desktop as PNG files OUTDIR/hicolor/NxN/apps/glyphdock.png (N = 16, 32, 48)
+from the same program.txt.
 
 A map is text: lines starting with '#' are notes, every other line is one row of
 pixels, one letter a pixel (see LEGEND).
 """
 import struct
 import sys
+import zlib
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -95,12 +98,74 @@ def tool_glyphs(maps):
     return struct.pack('<2sIHHI', b'BM', offset + len(bits), 0, 0, offset) + header + bits
 
 
+# Sizes of the desktop icon. 32 is the map itself; the others are resampled by area, so
+# an output pixel takes the covered map pixels' colours weighted by how much of it each
+# covers, with the colours weighted by opacity as well (no dark fringes at the edges).
+DESKTOP_SIZES = (16, 32, 48)
+
+
+def rgba_rows(rows):
+    colours = dict(PALETTE)
+    return [[(0, 0, 0, 0) if c == TRANSPARENT else colours[c] + (255,) for c in row] for row in rows]
+
+
+def resample(pixels, size):
+    source = len(pixels)
+    if size == source:
+        return pixels
+    scale = source / size
+
+    def spans(i):
+        """(source index, covered length) pairs of output pixel i, in source pixels."""
+        start, end = i * scale, (i + 1) * scale
+        out, s = [], int(start)
+        while s < end:
+            covered = min(end, s + 1) - max(start, s)
+            if covered > 1e-9:
+                out.append((s, covered))
+            s += 1
+        return out
+    result = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            r = g = b = a = 0.0
+            for sy, wy in spans(y):
+                for sx, wx in spans(x):
+                    pr, pg, pb, pa = pixels[sy][sx]
+                    w = wx * wy * pa
+                    r, g, b, a = r + pr * w, g + pg * w, b + pb * w, a + w
+            area = scale * scale
+            if a == 0:
+                row.append((0, 0, 0, 0))
+            else:
+                row.append((round(r / a), round(g / a), round(b / a), round(a / area)))
+        result.append(row)
+    return result
+
+
+def png(pixels):
+    """An 8-bit RGBA PNG file, written without any library beyond zlib."""
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack('>I', len(data)) + body + struct.pack('>I', zlib.crc32(body) & 0xffffffff)
+    height, width = len(pixels), len(pixels[0])
+    raw = b''.join(b'\0' + bytes(v for p in row for v in p) for row in pixels)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 6, 0, 0, 0)) +
+            chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
 def main(argv):
     if len(argv) != 2:
         sys.exit(__doc__)
     out = Path(argv[1])
     out.mkdir(parents=True, exist_ok=True)
-    (out / 'program.ico').write_bytes(program_icon(read_map('program.txt', 32, 32)))
+    program = read_map('program.txt', 32, 32)
+    (out / 'program.ico').write_bytes(program_icon(program))
+    for size in DESKTOP_SIZES:
+        folder = out / 'hicolor' / f'{size}x{size}' / 'apps'
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / 'glyphdock.png').write_bytes(png(resample(rgba_rows(program), size)))
     glyphs = [read_map(name, 16, 16) for name in GLYPHS]
     for name, rows in zip(GLYPHS, glyphs):
         # Magenta is the transparent key of the glyph bitmap; drawing with it would punch holes.

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a make install tree (PREFIX=/usr):
+#   scripts/make-deb.sh BUILD_DIR OUTPUT.deb
+# The tree gets the package's control files, the copyright file (the licence) and the
+# compressed changelog and manual page, then dpkg-deb packs it with root as the owner of every file.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
+out=$2
+version=$(sed -n 's/.*"ProductVersion", "\([^"]*\)".*/\1/p' "$top/src/ui/resources.rc")
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+# The nested make must not take part in a calling make's job server.
+env -u MAKEFLAGS -u MAKELEVEL make -s -C "$top" --no-print-directory install \
+  BUILD="$build" DESTDIR="$root" PREFIX=/usr >/dev/null
+doc=$root/usr/share/doc/glyphdock
+# The copyright file carries the licence in a Debian package.
+rm "$doc/LICENSE"
+install -m 644 "$top/packaging/deb/copyright" "$doc/copyright"
+gzip -9n -c "$top/packaging/deb/changelog" > "$doc/changelog.gz"
+chmod 644 "$doc/changelog.gz"
+gzip -9n "$root/usr/share/man/man1/glyphdock.1"
+
+install -d -m 755 "$root/DEBIAN"
+size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
+sed -e "s/@VERSION@/$version/" -e "s/@SIZE@/$size/" "$top/packaging/deb/control.in" > "$root/DEBIAN/control"
+install -m 755 "$top/packaging/deb/postinst" "$root/DEBIAN/postinst"
+(cd "$root" && find usr -type f -print0 | sort -z | xargs -0 md5sum) > "$root/DEBIAN/md5sums"
+chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums"
+
+mkdir -p "$(dirname "$out")"
+dpkg-deb --root-owner-group -Zxz --build "$root" "$out" >/dev/null
+echo "make-deb: $out"

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The Debian package: its files are the make install tree (PREFIX=/usr) with the
+# copyright file and changelog in place of the bare licence, its control fields name
+# what the command needs, and lintian finds no error.
+#   deb_test.sh SOURCE_DIR BUILD_DIR
+set -u
+. "$(dirname "$0")/lib.sh"
+pkg_init "$1" "$2"
+command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
+
+version=$(pkg_version)
+deb=$PKG_TMP/glyphdock_${version}_amd64.deb
+"$PKG_TOP/scripts/make-deb.sh" "$PKG_BUILD" "$deb" >"$PKG_TMP/make-deb.log" 2>&1 ||
+  { cat "$PKG_TMP/make-deb.log"; fail "make-deb.sh builds the package"; pkg_done; }
+
+fields=$(dpkg-deb -f "$deb" Package Version Architecture Depends)
+check_eq "control fields" "Package: glyphdock
+Version: $version
+Architecture: amd64
+Depends: wine, wine64, fonts-ipafont-gothic, locales" "$fields"
+
+listing=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | LC_ALL=C sort -k3)
+check_eq "files, modes and owners" "-rwxr-xr-x root/root ./usr/bin/glyphdock
+-rw-r--r-- root/root ./usr/share/applications/glyphdock.desktop
+-rw-r--r-- root/root ./usr/share/doc/glyphdock/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/glyphdock/copyright
+-rw-r--r-- root/root ./usr/share/glyphdock/Glyphdock.exe
+-rw-r--r-- root/root ./usr/share/icons/hicolor/16x16/apps/glyphdock.png
+-rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/glyphdock.png
+-rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/glyphdock.png
+-rw-r--r-- root/root ./usr/share/man/man1/glyphdock.1.gz" "$listing"
+
+mkdir "$PKG_TMP/x"
+dpkg-deb -x "$deb" "$PKG_TMP/x"
+doc=$PKG_TMP/x/usr/share/doc/glyphdock
+# The licence text (after its title and copyright lines) appears in the copyright file.
+licence=$(sed -n '/^Permission/,$p' "$PKG_TOP/LICENSE" | tr -s ' \n' ' ')
+in_copyright=$(sed -n '/^ Permission/,$p' "$doc/copyright" | sed 's/^ \.\{0,1\}//' | tr -s ' \n' ' ')
+check_eq "the MIT licence in the copyright file" "$licence" "$in_copyright"
+grep -q '^Copyright: .*Quillfen' "$doc/copyright" && pass "copyright held by Quillfen" ||
+  fail "copyright held by Quillfen"
+check_eq "the changelog's entry is this version" "glyphdock ($version) bookworm; urgency=medium" \
+  "$(zcat "$doc/changelog.gz" | head -1)"
+cmp -s "$PKG_BUILD/bin/Glyphdock.exe" "$PKG_TMP/x/usr/share/glyphdock/Glyphdock.exe" &&
+  pass "the packaged exe is the built one" || fail "the packaged exe is the built one"
+(cd "$PKG_TMP/x" && dpkg-deb -e "$deb" DEBIAN && md5sum --quiet -c DEBIAN/md5sums) >/dev/null 2>&1 &&
+  pass "md5sums match the files" || fail "md5sums match the files"
+
+if command -v lintian >/dev/null; then
+  lintian --tag-display-limit 0 "$deb" >"$PKG_TMP/lintian" 2>&1
+  code=$?
+  cat "$PKG_TMP/lintian"
+  check_eq "lintian: no errors" "" "$(grep '^E:' "$PKG_TMP/lintian")"
+  check_eq "lintian: no warnings" "" "$(grep '^W:' "$PKG_TMP/lintian")"
+  [ $code -eq 0 ] && pass "lintian exits 0" || fail "lintian exits 0" "0" "$code"
+else
+  echo "SKIP: lintian is not installed"
+fi
+
+pkg_done
