@@ -78,6 +78,8 @@ grep -q 'setting up the Wine prefix' "$PKG_TMP/err1" &&
   fail "the first start says it sets up the prefix" "a 'setting up' line" "$(cat "$PKG_TMP/err1")"
 close_program
 check_eq "the program ends with 0 after a close" "0" "$?"
+# The registry reaches user.reg when the prefix's server has ended.
+WINEPREFIX="$prefix" timeout 60 wineserver -w
 grep -q '^\[Software\\\\Quillfen\\\\Glyphdock\\\\Status\]' "$prefix/user.reg" &&
   pass "the placement stored in the per-user prefix's registry" ||
   fail "the placement stored in the per-user prefix's registry" "[Software\\\\Quillfen\\\\Glyphdock\\\\Status] in user.reg" \

@@ -61,8 +61,8 @@ fi
 # launcher takes zenity first where it is installed, so it is left off this PATH).
 if [ -z "${DISPLAY:-}" ]; then
   echo "SKIP: message window: no X display"
-elif ! command -v xmessage >/dev/null || ! command -v xdotool >/dev/null; then
-  echo "SKIP: message window: xmessage or xdotool is not installed"
+elif ! command -v xmessage >/dev/null || ! command -v xdotool >/dev/null || ! command -v xprop >/dev/null; then
+  echo "SKIP: message window: xmessage, xprop or xdotool is not installed"
 else
   ln -s "$(command -v xmessage)" "$nowine/xmessage"
   env HOME="$home" PATH="$nowine" "$timeout" 60 "$launcher" >/dev/null 2>&1
@@ -75,13 +75,14 @@ else
   done
   if [ -n "$window" ]; then
     pass "on a desktop: a message window titled Glyphdock"
-    pid=$(xdotool getwindowpid "$window" 2>/dev/null)
-    cmdline=$(tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null)
-    case $cmdline in
+    # xmessage records its command line on its window (WM_COMMAND).
+    shown=$(xprop -id "$window" WM_COMMAND 2>&1)
+    case $shown in
       *"Glyphdock needs Wine, which is not installed"*) pass "on a desktop: the window shows the sentence" ;;
-      *) fail "on a desktop: the window shows the sentence" "xmessage with the sentence" "$cmdline" ;;
+      *) fail "on a desktop: the window shows the sentence" "xmessage with the sentence" "$shown" ;;
     esac
-    [ -n "$pid" ] && kill "$pid"
+    # Ends the message program by closing its connection to the display.
+    xdotool windowkill "$window"
   else
     fail "on a desktop: a message window titled Glyphdock" "an X window named Glyphdock" "none within 10 s"
   fi
