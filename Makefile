@@ -1,7 +1,7 @@
 # make             configure (build/, MinGW-w64 toolchain) and build everything
 # make run         install what is missing, build, start Glyphdock under Wine on $DISPLAY
 # make test        install what is missing, build, run every test (private Xvfb)
-# make screenshot  build, then save build/screenshots/main.png
+# make screenshot  build, then take the README's pictures (docs/screenshots/*.png) under openbox
 BUILD := build
 JOBS ?= 2
 TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake

@@ -209,12 +209,14 @@ def take():
         shoot("Glyphdock", "main.png")
 
         # A run long enough to be seen: copies of shell32.dll, cancelled once pictured.
-        shutil.rmtree(ARGS.work, ignore_errors=True)
-        os.makedirs(ARGS.work)
+        # They lie on the prefix's drive C:, so the dialog shows a short name.
+        work = os.path.join(os.environ["WINEPREFIX"], "drive_c", "samples")
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
         names = ["s%02d.dll" % i for i in range(1, COPIES + 1)]
         for n in names:
-            shutil.copyfile(shell32(), os.path.join(ARGS.work, n))
-        file_dialog_open("Z:" + ARGS.work.replace("/", "\\"), " ".join('"%s"' % n for n in names))
+            shutil.copyfile(shell32(), os.path.join(work, n))
+        file_dialog_open("C:\\samples", " ".join('"%s"' % n for n in names))
 
         def busy_progressing():
             b = window("busy")
@@ -253,7 +255,6 @@ def main():
     global ARGS, PROBE
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
-    parser.add_argument("--work", required=True)
     parser.add_argument("--out", required=True)
     ARGS = parser.parse_args()
     PROBE = Probe()

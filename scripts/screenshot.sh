@@ -5,7 +5,7 @@
 #   main.png   the main window with the icons of Wine's shell32.dll
 #   busy.png   the busy dialog over the main window during a run
 #   about.png  the about box
-# and, with --docs, copies them to docs/screenshots/.
+# and copies them to docs/screenshots/, where the README shows them.
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${GLYPHDOCK_BUILD_DIR:-$top/build}
@@ -29,9 +29,6 @@ for tries in $(seq 1 100); do
   sleep 0.1
 done
 harness_prepare_prefix "$build/screenshot-prefix" || exit 1
-harness_wine /usr/bin/python3 "$top/scripts/screenshot.py" --bin "$build/bin" \
-  --work "$build/screenshot-work" --out "$out" || exit 1
-if [ "${1:-}" = "--docs" ]; then
-  cp "$out/main.png" "$out/busy.png" "$out/about.png" "$top/docs/screenshots/"
-  echo "screenshot: copied to docs/screenshots/"
-fi
+harness_wine /usr/bin/python3 "$top/scripts/screenshot.py" --bin "$build/bin" --out "$out" || exit 1
+cp "$out/main.png" "$out/busy.png" "$out/about.png" "$top/docs/screenshots/"
+echo "screenshot: copied to docs/screenshots/"
