@@ -9,6 +9,7 @@ build=$(cd "$1" && pwd)
 out=$2
 version=$(sed -n 's/.*"ProductVersion", "\([^"]*\)".*/\1/p' "$top/src/ui/resources.rc")
 root=$(mktemp -d)
+chmod 755 "$root"
 trap 'rm -rf "$root"' EXIT
 
 # The nested make must not take part in a calling make's job server.

@@ -30,6 +30,9 @@ check_eq "files, modes and owners" "-rwxr-xr-x root/root ./usr/bin/glyphdock
 -rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/glyphdock.png
 -rw-r--r-- root/root ./usr/share/man/man1/glyphdock.1.gz" "$listing"
 
+odd_dirs=$(dpkg-deb -c "$deb" | awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") { print $1, $2, $6 }')
+check_eq "every folder, the top one too, drwxr-xr-x root/root" "" "$odd_dirs"
+
 mkdir "$PKG_TMP/x"
 dpkg-deb -x "$deb" "$PKG_TMP/x"
 doc=$PKG_TMP/x/usr/share/doc/glyphdock
