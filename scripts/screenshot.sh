@@ -24,7 +24,7 @@ trap 'harness_stop; [ -n "$openbox_pid" ] && kill "$openbox_pid" 2>/dev/null' EX
 harness_start_display || exit 1
 openbox_pid=$( (openbox --sm-disable >/dev/null 2>&1 & echo $!) )
 # openbox is ready once it has claimed the screen.
-for tries in $(seq 1 100); do
+for _ in $(seq 1 100); do
   xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
   sleep 0.1
 done
