@@ -19,15 +19,9 @@ done
 build=$(cd "$build" && pwd)
 out=$build/screenshots
 mkdir -p "$out"
-openbox_pid=
-trap 'harness_stop; [ -n "$openbox_pid" ] && kill "$openbox_pid" 2>/dev/null' EXIT
+trap 'harness_stop' EXIT
 harness_start_display || exit 1
-openbox_pid=$( (openbox --sm-disable >/dev/null 2>&1 & echo $!) )
-# openbox is ready once it has claimed the screen.
-for _ in $(seq 1 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
+harness_start_window_manager || exit 1
 harness_prepare_prefix "$build/screenshot-prefix" || exit 1
 harness_wine /usr/bin/python3 "$top/scripts/screenshot.py" --bin "$build/bin" --out "$out" || exit 1
 cp "$out/main.png" "$out/busy.png" "$out/about.png" "$top/docs/screenshots/"
