@@ -49,6 +49,33 @@ cmp -s "$PKG_BUILD/bin/Glyphdock.exe" "$PKG_TMP/x/usr/share/glyphdock/Glyphdock.
 (cd "$PKG_TMP/x" && dpkg-deb -e "$deb" DEBIAN && md5sum --quiet -c DEBIAN/md5sums) >/dev/null 2>&1 &&
   pass "md5sums match the files" || fail "md5sums match the files"
 
+# The maintainer script's locale step, on a copy of its list of locales to generate
+# (never the machine's own): with ja_JP.UTF-8 missing from "locale -a" it enables the
+# commented-out entry, or adds one, then has locale-gen keep what exists. locale and
+# locale-gen are stand-ins here that report what they were asked.
+pi=$PKG_TMP/postinst
+mkdir -p "$pi/bin"
+sed "s|/etc/locale.gen|$pi/locale.gen|g" "$PKG_TMP/x/DEBIAN/postinst" > "$pi/postinst"
+printf '#!/bin/sh\nprintf "C\\nC.utf8\\nPOSIX\\n"\n' > "$pi/bin/locale"
+printf '#!/bin/sh\necho "locale-gen $*" >> "%s/calls"\n' "$pi" > "$pi/bin/locale-gen"
+chmod 755 "$pi/bin/locale" "$pi/bin/locale-gen"
+printf '# en_US.UTF-8 UTF-8\n# ja_JP.EUC-JP EUC-JP\n# ja_JP.UTF-8 UTF-8\n' > "$pi/locale.gen"
+PATH="$pi/bin:$PATH" sh "$pi/postinst" configure >/dev/null 2>&1
+check_eq "postinst: the commented-out ja_JP.UTF-8 entry enabled" \
+  "# en_US.UTF-8 UTF-8|# ja_JP.EUC-JP EUC-JP|ja_JP.UTF-8 UTF-8|locale-gen --keep-existing" \
+  "$(cat "$pi/locale.gen" "$pi/calls" 2>&1 | paste -sd'|')"
+rm -f "$pi/calls"
+printf '# en_US.UTF-8 UTF-8\n' > "$pi/locale.gen"
+PATH="$pi/bin:$PATH" sh "$pi/postinst" configure >/dev/null 2>&1
+check_eq "postinst: a ja_JP.UTF-8 entry added when the list has none" \
+  "# en_US.UTF-8 UTF-8|ja_JP.UTF-8 UTF-8|locale-gen --keep-existing" \
+  "$(cat "$pi/locale.gen" "$pi/calls" 2>&1 | paste -sd'|')"
+rm -f "$pi/calls"
+printf '#!/bin/sh\nprintf "C\\nja_JP.utf8\\n"\n' > "$pi/bin/locale"
+PATH="$pi/bin:$PATH" sh "$pi/postinst" configure >/dev/null 2>&1
+check_eq "postinst: nothing done where the locale exists" "# en_US.UTF-8 UTF-8|ja_JP.UTF-8 UTF-8|" \
+  "$(cat "$pi/locale.gen" | paste -sd'|')|$(cat "$pi/calls" 2>/dev/null)"
+
 if command -v lintian >/dev/null; then
   lintian --tag-display-limit 0 "$deb" >"$PKG_TMP/lintian" 2>&1
   code=$?
