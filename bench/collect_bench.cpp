@@ -339,7 +339,8 @@ void ProfiledCollect(TProgram& program, const std::vector<std::string>& files, c
 }
 
 // Clicks Cancel from a helper thread while the UI thread is inside a file's extraction
-// step (an icon object is alive only then), delayMs after the step was first seen.
+// step (an icon object is alive only then), delayMs after the step was first seen. The
+// latency runs from the press to the end of CollectIcons.
 struct TCancelShot {
   HWND Button = nullptr;
   DWORD DelayMs = 0;
@@ -353,8 +354,19 @@ DWORD WINAPI CancelShooter(void* p) {
     if (TIcon::LiveHandles() > 0) {
       Sleep(shot->DelayMs);
       if (TIcon::LiveHandles() > 0) {
+        // A click as a person gives it: the pointer onto the button, then a press and a
+        // release as input, which the dialog takes in between steps like any other.
+        RECT r{};
+        GetWindowRect(shot->Button, &r);
+        SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        INPUT press[2]{};
+        press[0].type = press[1].type = INPUT_MOUSE;
+        press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
         shot->ClickedAt = Now();
-        PostMessageA(shot->Button, BM_CLICK, 0, 0);
+        SendInput(1, &press[0], sizeof(INPUT));
+        Sleep(30);
+        SendInput(1, &press[1], sizeof(INPUT));
         return 0;
       }
     }
