@@ -33,13 +33,15 @@ for n in $(seq 90 160); do
 done
 [ -n "$display" ] || { echo "run-bench: no free X display" >&2; exit 1; }
 
-out=$(mktemp -d)
+# The raw figures stay in the build tree, so the table can be looked at again.
+out=$build/bench-results
+rm -rf "$out"
+mkdir -p "$out"
 xvfb_pid=
 cleanup() {
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
   if [ -n "${HARNESS_WM_PID:-}" ]; then kill "$HARNESS_WM_PID" 2>/dev/null || true; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  rm -rf "$out"
 }
 trap cleanup EXIT INT TERM
 
@@ -76,7 +78,8 @@ run peakbare "$bin/collect_bench.exe" peak-bare
 run start "$bin/launch_bench.exe" "$start_runs"
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: *//')
-machine="$(nproc) CPUs, ${cpu:-unknown CPU}, $(wine --version 2>/dev/null), Xvfb 1024x768x24 under $(openbox --version 2>/dev/null | head -n 1)"
+wm=$(openbox --version 2>/dev/null | sed -n 1p) || wm=openbox
+machine="$(nproc) CPUs, ${cpu:-unknown CPU}, $(wine --version 2>/dev/null), Xvfb 1024x768x24 under $wm"
 
 awk -v date="$(date '+%Y-%m-%d %H:%M:%S %Z')" -v machine="$machine" -v reps="$reps" '
   FNR == 1 { file = FILENAME; sub(/.*\//, "", file); sub(/\.txt$/, "", file) }

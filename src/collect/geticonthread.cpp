@@ -82,6 +82,12 @@ void TGetIconThread::ExtractFileIcons() {
     }
   }
   FTotal += static_cast<int>(count);
+  // While a file is read the dialog takes in nothing, and between two steps it takes in
+  // one message at most before the next step, which the worker sends at once, runs. So
+  // the input that came during this file (a whole click on Cancel, say) is taken in
+  // here, after the file and before the worker looks at the stop request, and a cancel
+  // asks for the stop at once: the file in progress is finished, no further one begun.
+  if (FView.TakeInput()) FStopRequested.store(true);
 }
 
 void TGetIconThread::FinishRun() { FView.HideAndCloseBusy(); }

@@ -21,6 +21,9 @@ public:
   virtual void SetFileNameLabel(const std::string& text) = 0;
   virtual void RepaintBusy() = 0;
   virtual void HideAndCloseBusy() = 0;  // hide, then close: ends the modal wait
+  // Takes in the user's input that arrived while a step ran; true when the busy dialog
+  // has been cancelled by it (or before).
+  virtual bool TakeInput() = 0;
   virtual TIconStore& Store() = 0;
 };
 

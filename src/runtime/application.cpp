@@ -85,16 +85,33 @@ bool TApplication::ProcessMessage() {
     FTerminated = true;
     return true;
   }
+  Dispatch(msg);
+  return true;
+}
+
+void TApplication::ProcessInput() {
+  MSG msg;
+  // Characters made from keys arrive as posted messages; they count as input here.
+  const UINT flags = PM_QS_INPUT | PM_QS_POSTMESSAGE;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | flags)) {
+    const bool keyboard = msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST;
+    const bool mouse = msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST;
+    if (!keyboard && !mouse) return;
+    if (!PeekMessageA(&msg, nullptr, msg.message, msg.message, PM_REMOVE | flags)) return;
+    Dispatch(msg);
+  }
+}
+
+void TApplication::Dispatch(MSG& msg) {
   // Dialog keys (Tab, Enter, Space, mnemonics, Escape) for the form the message is for.
   HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
   if (root) {
     if (TForm* form = TForm::FromHandle(root)) {
-      if (form->IsDialogKeyMessage(msg)) return true;
+      if (form->IsDialogKeyMessage(msg)) return;
     }
   }
   TranslateMessage(&msg);
   DispatchMessageA(&msg);
-  return true;
 }
 
 void TApplication::HandleMessage() {
@@ -108,8 +125,10 @@ void TApplication::ProcessMessages() {
 
 void TApplication::Run() {
   if (!MainForm) return;
-  ShowWindow(FHandle, SW_SHOWNORMAL);  // the task bar entry; the window has no size
+  // The main window first: it is what the user waits for. The task bar entry's window,
+  // which has no size, follows without taking the activation from it.
   MainForm->Show();
+  ShowWindow(FHandle, SW_SHOWNA);
   while (!FTerminated) HandleMessage();
 }
 

@@ -33,6 +33,11 @@ public:
   void HandleMessage();
   // Handles every queued message.
   void ProcessMessages();
+  // Handles the keyboard and client-area mouse input queued so far (characters made
+  // from keys included), in arrival order, and nothing else: no paint, no timer. Stops
+  // at the first other message (a press on a frame or title bar, a posted request),
+  // which is left for the message loop.
+  void ProcessInput();
 
   // The error display: called inside a catch block by every catching point that shows
   // failures. Routes to the handler set with SetFailureHandler (the error box).
@@ -46,6 +51,7 @@ public:
 
 private:
   bool ProcessMessage();
+  void Dispatch(MSG& msg);
   static LRESULT CALLBACK TaskbarProc(HWND, UINT, WPARAM, LPARAM);
   HINSTANCE FInstance = nullptr;
   HWND FHandle = nullptr;

@@ -248,6 +248,9 @@ int TForm::ShowModal() {
       Form.FModal = false;
     }
   } restore{*this, active, savedCursor, disabled};
+  // A result left from the last show must not count for this one, not even for a step
+  // that runs while the dialog is being shown.
+  ModalResult = 0;
   Show();
   if (FDesc.DialogKeys) {
     if (HWND first = GetNextDlgTabItem(FHandle, nullptr, FALSE)) SetFocus(first);

@@ -333,6 +333,11 @@ void TMainForm::SetFileNameLabel(const std::string& text) { BusyDlg->SetFileName
 // painting those at once shows the new file. Invalidating the whole dialog as well
 // would only erase and redraw its unchanged face and button on every file.
 void TMainForm::RepaintBusy() { BusyDlg->Update(); }
+bool TMainForm::TakeInput() {
+  Application.ProcessInput();
+  return BusyDlg->Modal() && BusyDlg->ModalResult != 0;
+}
+
 void TMainForm::HideAndCloseBusy() {
   BusyDlg->Hide();
   BusyDlg->Close();

@@ -71,6 +71,7 @@ protected:
   void SetFileNameLabel(const std::string& text) override;
   void RepaintBusy() override;
   void HideAndCloseBusy() override;
+  bool TakeInput() override;
 
 private:
   static LRESULT CALLBACK ListViewSubclass(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);

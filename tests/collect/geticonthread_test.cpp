@@ -44,6 +44,11 @@ public:
     Record("store");
     return FStore;
   }
+  // Input is taken in silently; a test may have it cancel the run after some files.
+  bool TakeInput() override {
+    ++InputTaken;
+    return CancelAfterFiles >= 0 && InputTaken > CancelAfterFiles;
+  }
 
   // Calls of one phase ("modal", "wait" or "after"), without the phase.
   std::vector<std::string> EventsIn(const std::string& phase) const {
@@ -58,6 +63,8 @@ public:
   std::vector<DWORD> Threads;
   std::string Phase = "modal";
   int HideCalls = 0;
+  int InputTaken = 0;
+  int CancelAfterFiles = -1;  // -1: input never cancels
   TGetIconThread* Worker = nullptr;
   std::function<void(int)> OnProgress;
   std::function<void(const std::string&)> OnLabel;
@@ -252,6 +259,20 @@ TEST_F(CollectRunTest, CancelKeepsEveryFileBegunAndNoLaterOne) {
     EXPECT_EQ(FView.Events, expected);
     EXPECT_EQ(FView.HideCalls, 1);
   }
+}
+
+TEST_F(CollectRunTest, CancelTakenInAtTheEndOfAFileStopsBeforeTheNext) {
+  // The input taken in after file 1 cancels the run: the worker asks for no further
+  // file although nobody outside set the stop request, and ends as usual.
+  const std::string two = FixturePath("two.dll"), three = FixturePath("three.dll");
+  const std::vector<std::string> files{three, two, three, two};
+  FView.CancelAfterFiles = 1;
+  Collect(files);
+  FView.CancelAfterFiles = -1;
+  ExpectEntries(5, {three, three, three, two, two});
+  EXPECT_EQ(FView.InputTaken, 2);
+  const std::vector<std::string> tail(FView.Events.end() - 4, FView.Events.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"position 1", "label " + two, "repaint", "hide"}));
 }
 
 TEST_F(CollectRunTest, FailingStepEndsTheWorkerQuietlyAndKeepsWhatWasCollected) {

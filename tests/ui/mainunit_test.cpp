@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "app/application.h"
 #include "common/common.h"
@@ -221,6 +223,40 @@ TEST_F(TProgramTest, CancelKeepsEveryFileBegunAndNoStepRunsAfterwards) {
   EXPECT_FALSE(BusyDlg->Visible());
   Pump(200);
   EXPECT_EQ(MainForm->Store().EntryCount(), entries);
+}
+
+TEST_F(TProgramTest, CancelClickedWhileAFileIsReadStopsTheRunAfterThatFile) {
+  // A person's click on Cancel (pointer moved there, a press and a release as input)
+  // while the first of several copies of the shell's library is being read: that file
+  // is finished, and no further one is begun although the worker never waits for input.
+  const std::string shell32 = SystemDllPath("shell32.dll");
+  const int perFile = static_cast<int>(reinterpret_cast<UINT_PTR>(
+      ExtractIconA(GetModuleHandleA(nullptr), shell32.c_str(), static_cast<UINT>(-1))));
+  ASSERT_GT(perFile, 100);
+  HWND button = BusyDlg->Item(TBusyDlg::idButtonCancel);
+  std::atomic<bool> quit{false}, clicked{false};
+  std::thread clicker([&] {
+    while (!quit && TIcon::LiveHandles() == 0) Sleep(1);  // an icon is alive only inside a file's step
+    if (quit) return;
+    RECT r{};
+    GetWindowRect(button, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT input[2]{};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(1, &input[0], sizeof(INPUT));
+    Sleep(20);
+    SendInput(1, &input[1], sizeof(INPUT));
+    clicked = true;
+  });
+  Collect(std::vector<std::string>(6, shell32));
+  quit = true;
+  clicker.join();
+  ASSERT_TRUE(clicked);
+  EXPECT_EQ(MainForm->Store().EntryCount(), perFile);
+  EXPECT_TRUE(MainForm->FileList()->empty());
+  EXPECT_FALSE(BusyDlg->Visible());
 }
 
 TEST_F(TProgramTest, ClicksSetCommandStatesAndTheStatusLine) {
