@@ -45,3 +45,14 @@ bench:
 	@scripts/install-deps.sh
 	@$(MAKE) --no-print-directory build
 	@BENCH_PREFIX=$(CURDIR)/$(BUILD)/bench-prefix bench/run-bench.sh $(BUILD)
+
+# make fuzz        build, then the differential fuzz of the file check against the shell's
+#                  extraction (private Xvfb, the tests' Wine prefix); FUZZ_FILES mutants
+#                  from the fixed FUZZ_SEED. Files that crash the shell land in build/fuzz/failures.
+FUZZ_FILES ?= 20000
+FUZZ_SEED ?= 1
+.PHONY: fuzz
+fuzz:
+	@scripts/install-deps.sh
+	@$(MAKE) --no-print-directory build
+	@tests/fuzz/run-fuzz.sh --files $(FUZZ_FILES) --seed $(FUZZ_SEED)

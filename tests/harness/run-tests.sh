@@ -32,5 +32,9 @@ harness_wine ctest --test-dir "$build" --output-on-failure "$@" 2>&1 |
 code=${PIPESTATUS[0]}
 
 harness_stop
+# A fuzz run among the tests leaves its figures behind; they go with the summary.
+for fuzz in "$build"/fuzz-short/summary.txt; do
+  [ "$fuzz" -nt "$summary" ] && head -n 1 "$fuzz"
+done
 cat "$summary"
 exit "$code"
