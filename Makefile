@@ -47,7 +47,7 @@ bench:
 	@BENCH_PREFIX=$(CURDIR)/$(BUILD)/bench-prefix bench/run-bench.sh $(BUILD)
 
 # make fuzz        build, then the differential fuzz of the file check against the shell's
-#                  extraction (private Xvfb, the tests' Wine prefix); FUZZ_FILES mutants
+#                  extraction (private Xvfb, Wine prefix in build/fuzz-prefix); FUZZ_FILES mutants
 #                  from the fixed FUZZ_SEED. Files that crash the shell land in build/fuzz/failures.
 FUZZ_FILES ?= 20000
 FUZZ_SEED ?= 1

@@ -18,7 +18,8 @@ fi
 build=$(cd "$build" && pwd)
 
 summary=$(mktemp)
-trap 'harness_stop; rm -f "$summary"' EXIT
+started=$(mktemp)
+trap 'harness_stop; rm -f "$summary" "$started"' EXIT
 trap 'exit 130' INT TERM
 
 harness_start_display || exit 2
@@ -34,7 +35,7 @@ code=${PIPESTATUS[0]}
 harness_stop
 # A fuzz run among the tests leaves its figures behind; they go with the summary.
 for fuzz in "$build"/fuzz-short/summary.txt; do
-  [ "$fuzz" -nt "$summary" ] && head -n 1 "$fuzz"
+  [ "$fuzz" -nt "$started" ] && head -n 1 "$fuzz"
 done
 cat "$summary"
 exit "$code"
