@@ -76,9 +76,10 @@ private:
 // like the 1.6 GB a PNG declaring 20000 x 20000 pixels makes the decoder take, and no
 // size the decoder forms in 32 bits from it comes near wrapping.
 constexpr std::int64_t MaxImageSide = 1024;
-// A PNG of icon size needs few chunks; a hostile one could hold a great
-// many empty ones, and each costs a read.
-constexpr std::size_t MaxPngChunks = 4096;
+// PNG chunks walked in one file, over all its images. Real icon images have a handful of
+// chunks each; a hostile file could hold a great many empty ones, or name one image
+// thousands of times over, and each chunk costs a read.
+constexpr std::size_t MaxPngChunks = 65536;
 
 std::uint32_t U32BigEndian(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -93,7 +94,7 @@ bool IsPngSignature(const unsigned char* p) {
 // A PNG image: the signature, an IHDR chunk first (13 bytes long, each side 1..1024, a
 // known bit depth and colour type), then chunks whose lengths stay inside the image, up
 // to an IEND chunk.
-bool PngIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size) {
+bool PngIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size, std::size_t& chunksLeft) {
   constexpr std::size_t ChunkFrame = 12;  // length, type, and the CRC after the body
   TBytes head;
   if (size < 8 + ChunkFrame + 13 || !src.Read(offset, head, 8 + 8 + 13)) return false;
@@ -105,7 +106,7 @@ bool PngIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size) {
   if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return false;
   if (colourType != 0 && colourType != 2 && colourType != 3 && colourType != 4 && colourType != 6) return false;
   std::uint64_t at = 8;
-  for (std::size_t chunk = 0; chunk < MaxPngChunks; ++chunk) {
+  for (; chunksLeft > 0; --chunksLeft) {
     TBytes frame;
     if (size - at < ChunkFrame || !src.Read(offset + at, frame, 8)) return false;
     const std::uint64_t length = U32BigEndian(&frame[0]);
@@ -148,18 +149,20 @@ bool DibIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size) {
 }
 
 // Every image the shell may decode must be one of the two sound forms.
-bool ImageIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size) {
+bool ImageIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size, std::size_t& chunksLeft) {
   TBytes start;
   if (size < 8 || !src.Read(offset, start, 8)) return false;
-  return IsPngSignature(start.data()) ? PngIsSound(src, offset, size) : DibIsSound(src, offset, size);
+  return IsPngSignature(start.data()) ? PngIsSound(src, offset, size, chunksLeft) : DibIsSound(src, offset, size);
 }
 
-// Images (place, length) checked in file order, so the reads move forward through the file.
+// Images (place, length) checked in file order, so the reads move forward through the
+// file, and each once however often it is named.
 bool AllImagesAreSound(const TSource& src, std::vector<std::pair<std::uint64_t, std::uint32_t>>& images) {
   std::sort(images.begin(), images.end());
   images.erase(std::unique(images.begin(), images.end()), images.end());
+  std::size_t chunksLeft = MaxPngChunks;
   for (const auto& image : images)
-    if (!ImageIsSound(src, image.first, image.second)) return false;
+    if (!ImageIsSound(src, image.first, image.second, chunksLeft)) return false;
   return true;
 }
 
@@ -172,12 +175,14 @@ bool IcoIsSound(const TSource& src) {
   if (U16(&head[0]) != 0 || (type != 1 && type != 2) || count == 0) return false;
   TBytes dir;
   if (!src.Read(GroupHeaderBytes, dir, count * IcoEntryBytes)) return false;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> images;
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char* e = &dir[i * IcoEntryBytes];
     const std::uint32_t size = U32(e + 8), offset = U32(e + 12);
-    if (!src.Inside(offset, size) || !ImageIsSound(src, offset, size)) return false;
+    if (!src.Inside(offset, size)) return false;
+    images.emplace_back(offset, size);
   }
-  return true;
+  return AllImagesAreSound(src, images);
 }
 
 struct TSection {
