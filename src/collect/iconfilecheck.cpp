@@ -12,7 +12,8 @@
 // The shell's extraction maps the whole file and follows the offsets it finds without
 // asking whether they stay inside. The check walks exactly the structures it follows
 // (headers, section table, resource directory, icon groups and the icons they name) and
-// asks of every one that it lies wholly inside the file. It never recurses, reads in
+// asks of every one that it lies wholly inside the file; each icon image it would decode
+// must also be of a form the decoder measures safely (see "Icon images" below). It never recurses, reads in
 // bounded pieces and gives up after a fixed number of resource entries.
 
 namespace {

@@ -283,8 +283,25 @@ def riff_image(rng):
     return b'RIFF' + struct.pack('<I', rng.choice([len(body), 12, 0xFFFFFFFF])) + body
 
 
+_BOMBS = {}
+
+
+def bomb_data(side):
+    """A zlib stream of side x side zero RGBA pixels (made once: 1.6 GB of rows compress
+    to about 1.6 MB at 20000)."""
+    if side not in _BOMBS:
+        packer = zlib.compressobj(9)
+        row = bytes(1 + 4 * side)
+        _BOMBS[side] = b''.join(packer.compress(row) for _ in range(side)) + packer.flush()
+    return _BOMBS[side]
+
+
 def png_image(rng):
-    kind = rng.randrange(8)
+    kind = rng.randrange(9)
+    if kind == 8:  # a decompression bomb: sides far beyond any icon, and the data for them
+        side = rng.choice([2000, 2000, 2000, 20000])
+        return (b'\x89PNG\r\n\x1a\n' + fx.png_chunk(b'IHDR', struct.pack('>IIBBBBB', side, side, 8, 6, 0, 0, 0))
+                + fx.png_chunk(b'IDAT', bomb_data(side)) + fx.png_chunk(b'IEND', b''))
     side = rng.choice([1, 16, 32, 256])
     width, height = side, side
     if kind == 0:
@@ -491,8 +508,9 @@ def wine_path(path):
 
 
 def run_probe(probe, files, list_path, hang_seconds):
-    """Runs the probe over the files; returns (done, culprit, what): the files it finished,
-    and the file it crashed or hung on with what happened (culprit None when all ran)."""
+    """Runs the probe over the files; returns (done, culprit, what, slowest): the files it
+    finished, the file it crashed or hung on with what happened (culprit None when all
+    ran), and the longest time one file took."""
     list_path.write_text(''.join(wine_path(f) + '\n' for f in files))
     env = dict(os.environ, WINEDEBUG='-all', WINEDLLOVERRIDES='winedbg.exe=d')
     proc = subprocess.Popen(['wine', str(probe), wine_path(list_path)], stdout=subprocess.PIPE,
@@ -505,24 +523,26 @@ def run_probe(probe, files, list_path, hang_seconds):
         lines.put(None)
 
     threading.Thread(target=reader, daemon=True).start()
-    done, current, what = 0, None, None
+    done, current, what, slowest, began = 0, None, None, 0.0, 0.0
     # The first file waits for the process to start as well.
     deadline = time.monotonic() + hang_seconds + 30
     while True:
         try:
             line = lines.get(timeout=max(0.1, deadline - time.monotonic()))
         except queue.Empty:
-            what = 'hang (no answer for %d s)' % hang_seconds
+            what = 'hang (no answer for %g s)' % hang_seconds
             proc.kill()
             break
         if line is None:
             break
         if line.startswith('T '):
             current = done
-            deadline = time.monotonic() + hang_seconds
+            began = time.monotonic()
+            deadline = began + hang_seconds
         elif line.startswith('D '):
             done += 1
             current = None
+            slowest = max(slowest, time.monotonic() - began)
         elif line.startswith('X '):
             what = 'crash (exception %s)' % line[2:]
     proc.wait()
@@ -531,7 +551,7 @@ def run_probe(probe, files, list_path, hang_seconds):
         current, what = done, 'probe ended (exit code %s)' % proc.returncode
     if current is not None and what is None:
         what = 'crash (exit code %s)' % proc.returncode
-    return done, (files[current] if current is not None else None), what
+    return done, (files[current] if current is not None else None), what, slowest
 
 
 def main():
@@ -543,7 +563,8 @@ def main():
     ap.add_argument('--work', default=None)
     ap.add_argument('--batch', type=int, default=100, help='files a probe process')
     ap.add_argument('--chunk', type=int, default=250, help='files written and judged at a time')
-    ap.add_argument('--hang', type=int, default=20, help='seconds one file may take in the probe')
+    ap.add_argument('--hang', type=float, default=5.0,
+                    help='seconds one file may take in the probe (a PNG bomb takes 9 s, a real file well under 1)')
     args = ap.parse_args()
 
     top, build = Path(args.top).resolve(), Path(args.build).resolve()
@@ -569,7 +590,7 @@ def main():
     weights = [4.0 if len(s.data) < 64 * 1024 else 1.0 for s in seeds]
 
     tried = passed = crashed = 0
-    slowest_us, notes_of = 0, {}
+    slowest_us, slowest_probe, notes_of = 0, 0.0, {}
     bad = []
     for first in range(0, args.files, args.chunk):
         chunk = []
@@ -606,7 +627,8 @@ def main():
         pending = sound
         while pending:
             batch = pending[:args.batch]
-            done, culprit, what = run_probe(probe, batch, work / 'list.txt', args.hang)
+            done, culprit, what, slowest = run_probe(probe, batch, work / 'list.txt', args.hang)
+            slowest_probe = max(slowest_probe, slowest)
             if culprit is None:
                 pending = pending[len(batch):]
                 continue
@@ -622,8 +644,8 @@ def main():
               (tried, passed, crashed, time.monotonic() - start), flush=True)
 
     summary = ('fuzz: seed %d: %d files tried, %d passed the check, %d crashed or hung the shell; '
-               'slowest check %.1f ms; %.0f s' % (args.seed, tried, passed, crashed, slowest_us / 1000.0,
-                                                    time.monotonic() - start))
+               'slowest check %.1f ms, slowest extraction %.2f s; %.0f s' %
+               (args.seed, tried, passed, crashed, slowest_us / 1000.0, slowest_probe, time.monotonic() - start))
     (work / 'summary.txt').write_text(summary + '\n' + ''.join(b + '\n' for b in bad))
     print(summary)
     if crashed:
