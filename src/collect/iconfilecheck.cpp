@@ -13,8 +13,8 @@
 // asking whether they stay inside. The check walks exactly the structures it follows
 // (headers, section table, resource directory, icon groups and the icons they name) and
 // asks of every one that it lies wholly inside the file; each icon image it would decode
-// must also be of a form the decoder measures safely (see "Icon images" below). It never recurses, reads in
-// bounded pieces and gives up after a fixed number of resource entries.
+// must also be of a form the decoder measures safely (see "Icon images" below). It never
+// recurses, reads in bounded pieces and gives up after a fixed number of resource entries.
 
 namespace {
 
@@ -205,9 +205,11 @@ public:
     for (std::size_t i = 0; i < count; ++i) {
       // The shell looks types up by number among the numbered entries and compares only
       // the low 16 bits of each entry's name: 0x0001000E and 0x8000000E lead to icon
-      // groups as 14 does. Every entry it could take for a type is checked as that type.
-      if (i < named) continue;
+      // groups as 14 does. Every entry it could take for a type is checked as that type;
+      // so is a number among the named entries. Only a real name (a string, among the
+      // named entries) is passed over.
       const std::uint32_t name = U32(&rootEntries[i * 8]), target = U32(&rootEntries[i * 8 + 4]);
+      if (i < named && (name & 0x80000000u)) continue;
       const std::uint16_t type = static_cast<std::uint16_t>(name);
       if (type != ResIcon && type != ResGroupIcon) continue;
       if (!(target & 0x80000000u)) return false;  // a type must lead to a directory
@@ -254,16 +256,17 @@ private:
     for (std::size_t i = 0; i < entries.size() / 8; ++i) {
       const std::uint32_t name = U32(&entries[i * 8]), target = U32(&entries[i * 8 + 4]);
       if (!(target & 0x80000000u)) return false;  // a name must lead to its languages
-      // Icons, too, are found by the low 16 bits of a numbered entry's name.
-      const bool numbered = i >= named;
-      if (!WalkLanguages(target & 0x7FFFFFFFu, groups, numbered ? static_cast<std::uint16_t>(name) : -1)) return false;
+      // Icons, too, are found by the low 16 bits of an entry's name; only a real name
+      // (a string, among the named entries) is never taken for a number.
+      const bool number = i >= named || !(name & 0x80000000u);
+      if (!WalkLanguages(target & 0x7FFFFFFFu, groups, number ? static_cast<std::uint16_t>(name) : -1)) return false;
     }
     return true;
   }
 
   // The shell takes the first language without looking at the count; every language is
   // checked here, and there must be one. Icon images are noted under their number
-  // (iconId; -1 for a named one, which the shell never looks up) for the image check.
+  // (iconId; -1 for a named one, which is never looked up by number) for the image check.
   bool WalkLanguages(std::uint32_t dirOffset, bool groups, int iconId) {
     TBytes entries;
     std::size_t named = 0;

@@ -549,6 +549,12 @@ TEST_F(IconFileCheck, TypeEntriesAreMatchedByTheirLow16Bits) {
     Put16(b, pe.FirstGroupData + 18, 99);
     EXPECT_FALSE(Judge(name + "_missing.dll", b)) << std::hex << alias[0];
   }
+  // A number counted among the named entries is checked all the same.
+  TBytes b = pe.Bytes;
+  Put16(b, root + 12, 1);
+  Put16(b, root + 14, 1);
+  Put32(b, pe.FirstIconData, 12);
+  EXPECT_FALSE(Judge("number_among_names.dll", b));
 }
 
 // The image check is bounded too: 65,535 entries naming two PNG images of 40,000 empty
