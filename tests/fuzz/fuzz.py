@@ -28,6 +28,7 @@ import zlib
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, str(HERE.parent / 'fixtures'))
 import make_fixtures as fx  # noqa: E402  (the fixture drawing and the crafted images)
 
