@@ -89,3 +89,14 @@ deb: build
 
 dist: build
 	@scripts/make-dist.sh $(BUILD) $(BUILD)/dist/Glyphdock-$(VERSION)-win64.zip
+
+# make fuzz        build, then the differential fuzz of the file check against the shell's
+#                  extraction (private Xvfb, Wine prefix in build/fuzz-prefix); FUZZ_FILES mutants
+#                  from the fixed FUZZ_SEED. Files that crash the shell land in build/fuzz/failures.
+FUZZ_FILES ?= 20000
+FUZZ_SEED ?= 1
+.PHONY: fuzz
+fuzz:
+	@scripts/install-deps.sh
+	@$(MAKE) --no-print-directory build
+	@tests/fuzz/run-fuzz.sh --files $(FUZZ_FILES) --seed $(FUZZ_SEED)

@@ -1,7 +1,9 @@
 #include "collect/iconfilecheck.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 // The upper part of this file is the pure check and stays free of windows.h, so it can
@@ -10,16 +12,15 @@
 // The shell's extraction maps the whole file and follows the offsets it finds without
 // asking whether they stay inside. The check walks exactly the structures it follows
 // (headers, section table, resource directory, icon groups and the icons they name) and
-// asks of every one that it lies wholly inside the file. It never recurses, reads in
-// bounded pieces and gives up after a fixed number of resource entries.
+// asks of every one that it lies wholly inside the file; each icon image it would decode
+// must also be of a form the decoder measures safely (see "Icon images" below). It never
+// recurses, reads in bounded pieces and gives up after a fixed number of resource entries.
 
 namespace {
 
 // Enough for the largest real icon libraries (several thousand icons, each with a name
 // and a language entry), little enough that a hostile file costs a few milliseconds.
 constexpr std::size_t MaxResourceEntries = 32768;
-// The smallest image the shell will parse: a bitmap core header.
-constexpr std::uint32_t MinImageBytes = 12;
 constexpr std::uint64_t Max32 = 0xFFFFFFFFu;
 
 constexpr std::uint16_t ResIcon = 3;
@@ -57,7 +58,117 @@ private:
   const TReadAt& FReadAt;
 };
 
-// Reserved 0, type 1 (icons) or 2 (cursors), at least one image, and every image inside.
+// ---- Icon images ------------------------------------------------------------------------
+// The shell hands each image's bytes and their length to its icon decoder, which takes
+// the image for a PNG when it starts with the PNG signature, for an animated cursor when
+// it starts with "RIFF", and for a device-independent bitmap otherwise. The animated
+// cursor reader follows chunk lengths past the image; the bitmap reader forms the sizes
+// of its parts in 32 bits and, for a 32-bit image, scans pixels it has not measured;
+// the PNG reader allocates whatever the header declares. So only two forms pass, each
+// measured here in 64 bits against the image's own length: a bitmap with an info header
+// of a known size and icon dimensions, or a PNG of icon dimensions whose chunks all lie
+// inside the image. Everything else (RIFF data, a 12-byte core header, unknown header
+// sizes, compressed bitmaps) is refused.
+
+// The decoder sets no bound on an image's sides of its own (it stretches whatever it is
+// given to the size asked for), and real programs carry images larger than the 256 x 256
+// that icon directories can describe (Wine's own winecfg.exe holds a 194 x 313 one). The
+// bound here is 1024 a side: at 32 bits a pixel such an image decodes to 4 MB, nothing
+// like the 1.6 GB a PNG declaring 20000 x 20000 pixels makes the decoder take, and no
+// size the decoder forms in 32 bits from it comes near wrapping.
+constexpr std::int64_t MaxImageSide = 1024;
+// PNG chunks walked in one file, over all its images. Real icon images have a handful of
+// chunks each; a hostile file could hold a great many empty ones, or name one image
+// thousands of times over, and each chunk costs a read.
+constexpr std::size_t MaxPngChunks = 65536;
+
+std::uint32_t U32BigEndian(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+
+bool IsPngSignature(const unsigned char* p) {
+  static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return std::equal(signature, signature + 8, p);
+}
+
+// A PNG image: the signature, an IHDR chunk first (13 bytes long, each side 1..1024, a
+// known bit depth and colour type), then chunks whose lengths stay inside the image, up
+// to an IEND chunk.
+bool PngIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size, std::size_t& chunksLeft) {
+  constexpr std::size_t ChunkFrame = 12;  // length, type, and the CRC after the body
+  TBytes head;
+  if (size < 8 + ChunkFrame + 13 || !src.Read(offset, head, 8 + 8 + 13)) return false;
+  if (!IsPngSignature(head.data()) || U32BigEndian(&head[8]) != 13 || !std::equal(head.begin() + 12, head.begin() + 16, "IHDR"))
+    return false;
+  const std::uint32_t width = U32BigEndian(&head[16]), height = U32BigEndian(&head[20]);
+  if (width < 1 || width > MaxImageSide || height < 1 || height > MaxImageSide) return false;
+  const unsigned depth = head[24], colourType = head[25];
+  if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return false;
+  if (colourType != 0 && colourType != 2 && colourType != 3 && colourType != 4 && colourType != 6) return false;
+  std::uint64_t at = 8;
+  for (; chunksLeft > 0; --chunksLeft) {
+    TBytes frame;
+    if (size - at < ChunkFrame || !src.Read(offset + at, frame, 8)) return false;
+    const std::uint64_t length = U32BigEndian(&frame[0]);
+    if (length > size - at - ChunkFrame) return false;
+    if (std::equal(frame.begin() + 4, frame.end(), "IEND")) return true;
+    at += ChunkFrame + length;
+  }
+  return false;
+}
+
+// A bitmap image: an info header of 40, 52, 56, 108 or 124 bytes; width 1..1024; height
+// positive, even (colour rows and mask rows stacked) and at most twice 1024; one plane;
+// 1, 4, 8, 16, 24 or 32 bits a pixel; no compression, or bit fields at 16 or 32 bits; a
+// colour table of at most 2^bits entries (256 at most above 8 bits, the most the
+// platform ever counts); and header, bit fields, colour table, colour rows and mask rows
+// all inside the image.
+bool DibIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size) {
+  TBytes h;
+  if (size < 40 || !src.Read(offset, h, 40)) return false;
+  const std::uint32_t headerSize = U32(&h[0]);
+  if (headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 && headerSize != 124) return false;
+  const std::int64_t width = static_cast<std::int32_t>(U32(&h[4]));
+  const std::int64_t height = static_cast<std::int32_t>(U32(&h[8]));
+  if (width < 1 || width > MaxImageSide || height < 2 || height % 2 != 0 || height / 2 > MaxImageSide) return false;
+  const unsigned planes = U16(&h[12]), bits = U16(&h[14]);
+  const std::uint32_t compression = U32(&h[16]), coloursUsed = U32(&h[32]);
+  if (planes != 1) return false;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  constexpr std::uint32_t BiRgb = 0, BiBitfields = 3;
+  if (compression != BiRgb && !(compression == BiBitfields && (bits == 16 || bits == 32))) return false;
+  const std::uint64_t tableLimit = bits <= 8 ? std::uint64_t{1} << bits : 256;
+  if (coloursUsed > tableLimit) return false;
+  const std::uint64_t colours = coloursUsed != 0 ? coloursUsed : (bits <= 8 ? tableLimit : 0);
+  // Bit fields follow a 40-byte header; the larger headers hold them inside.
+  const std::uint64_t header = std::max<std::uint64_t>(headerSize, compression == BiBitfields ? 40 + 3 * 4 : 40);
+  const std::uint64_t rows = static_cast<std::uint64_t>(height / 2);
+  auto rowBytes = [width](std::uint64_t bitsPerPixel) { return (static_cast<std::uint64_t>(width) * bitsPerPixel + 31) / 32 * 4; };
+  const std::uint64_t total = header + colours * 4 + rowBytes(bits) * rows + rowBytes(1) * rows;
+  return total <= size;
+}
+
+// Every image the shell may decode must be one of the two sound forms.
+bool ImageIsSound(const TSource& src, std::uint64_t offset, std::uint32_t size, std::size_t& chunksLeft) {
+  TBytes start;
+  if (size < 8 || !src.Read(offset, start, 8)) return false;
+  return IsPngSignature(start.data()) ? PngIsSound(src, offset, size, chunksLeft) : DibIsSound(src, offset, size);
+}
+
+// Images (place, length) checked in file order, so the reads move forward through the
+// file, and each once however often it is named.
+bool AllImagesAreSound(const TSource& src, std::vector<std::pair<std::uint64_t, std::uint32_t>>& images) {
+  std::sort(images.begin(), images.end());
+  images.erase(std::unique(images.begin(), images.end()), images.end());
+  std::size_t chunksLeft = MaxPngChunks;
+  for (const auto& image : images)
+    if (!ImageIsSound(src, image.first, image.second, chunksLeft)) return false;
+  return true;
+}
+
+// Reserved 0, type 1 (icons) or 2 (cursors), at least one image, and every image inside
+// and sound.
 bool IcoIsSound(const TSource& src) {
   TBytes head;
   if (!src.Read(0, head, GroupHeaderBytes)) return false;
@@ -65,12 +176,14 @@ bool IcoIsSound(const TSource& src) {
   if (U16(&head[0]) != 0 || (type != 1 && type != 2) || count == 0) return false;
   TBytes dir;
   if (!src.Read(GroupHeaderBytes, dir, count * IcoEntryBytes)) return false;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> images;
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char* e = &dir[i * IcoEntryBytes];
     const std::uint32_t size = U32(e + 8), offset = U32(e + 12);
-    if (size < MinImageBytes || !src.Inside(offset, size)) return false;
+    if (!src.Inside(offset, size)) return false;
+    images.emplace_back(offset, size);
   }
-  return true;
+  return AllImagesAreSound(src, images);
 }
 
 struct TSection {
@@ -90,14 +203,27 @@ public:
     if (!ReadDirectory(FRoot, rootEntries, named)) return false;
     const std::size_t count = rootEntries.size() / 8;
     for (std::size_t i = 0; i < count; ++i) {
+      // The shell looks types up by number among the numbered entries and compares only
+      // the low 16 bits of each entry's name: 0x0001000E and 0x8000000E lead to icon
+      // groups as 14 does. Every entry it could take for a type is checked as that type;
+      // so is a number among the named entries. Only a real name (a string, among the
+      // named entries) is passed over.
       const std::uint32_t name = U32(&rootEntries[i * 8]), target = U32(&rootEntries[i * 8 + 4]);
-      if (name & 0x80000000u) continue;  // named types: the shell looks up icons by number
-      if (name != ResIcon && name != ResGroupIcon) continue;
+      if (i < named && (name & 0x80000000u)) continue;
+      const std::uint16_t type = static_cast<std::uint16_t>(name);
+      if (type != ResIcon && type != ResGroupIcon) continue;
       if (!(target & 0x80000000u)) return false;  // a type must lead to a directory
-      if (!WalkType(target & 0x7FFFFFFFu, name == ResGroupIcon)) return false;
+      if (!WalkType(target & 0x7FFFFFFFu, type == ResGroupIcon)) return false;
     }
-    // Every icon that a group names must be there: the shell looks each one up.
-    return std::includes(FIconIds.begin(), FIconIds.end(), FReferencedIds.begin(), FReferencedIds.end());
+    // Every icon that a group names must be there, and each image the shell could take
+    // for it (under any icon type, in any language) must be sound.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> images;
+    for (std::uint16_t id : FReferencedIds) {
+      auto found = FIconImages.equal_range(id);
+      if (found.first == found.second) return false;
+      for (auto it = found.first; it != found.second; ++it) images.push_back(it->second);
+    }
+    return AllImagesAreSound(FSrc, images);
   }
 
 private:
@@ -130,15 +256,18 @@ private:
     for (std::size_t i = 0; i < entries.size() / 8; ++i) {
       const std::uint32_t name = U32(&entries[i * 8]), target = U32(&entries[i * 8 + 4]);
       if (!(target & 0x80000000u)) return false;  // a name must lead to its languages
-      if (!WalkLanguages(target & 0x7FFFFFFFu, groups)) return false;
-      if (!groups && i >= named) FIconIds.insert(static_cast<std::uint16_t>(name));
+      // Icons, too, are found by the low 16 bits of an entry's name; only a real name
+      // (a string, among the named entries) is never taken for a number.
+      const bool number = i >= named || !(name & 0x80000000u);
+      if (!WalkLanguages(target & 0x7FFFFFFFu, groups, number ? static_cast<std::uint16_t>(name) : -1)) return false;
     }
     return true;
   }
 
   // The shell takes the first language without looking at the count; every language is
-  // checked here, and there must be one.
-  bool WalkLanguages(std::uint32_t dirOffset, bool groups) {
+  // checked here, and there must be one. Icon images are noted under their number
+  // (iconId; -1 for a named one, which is never looked up by number) for the image check.
+  bool WalkLanguages(std::uint32_t dirOffset, bool groups, int iconId) {
     TBytes entries;
     std::size_t named = 0;
     if (!ReadDirectory(FRoot + dirOffset, entries, named) || entries.empty()) return false;
@@ -148,7 +277,8 @@ private:
       std::uint64_t offset = 0;
       std::uint32_t size = 0;
       if (!DataEntry(target, offset, size)) return false;
-      if (groups ? !GroupIsSound(offset, size) : size < MinImageBytes) return false;
+      if (groups && !GroupIsSound(offset, size)) return false;
+      if (!groups && iconId >= 0) FIconImages.emplace(static_cast<std::uint16_t>(iconId), std::make_pair(offset, size));
     }
     return true;
   }
@@ -189,7 +319,7 @@ private:
   const std::vector<TSection>& FSections;
   std::size_t FEntriesLeft = MaxResourceEntries;
   std::set<std::uint64_t> FVisited;
-  std::set<std::uint16_t> FIconIds;
+  std::multimap<std::uint16_t, std::pair<std::uint64_t, std::uint32_t>> FIconImages;  // place, length
   std::set<std::uint16_t> FReferencedIds;
 };
 
@@ -254,7 +384,8 @@ bool NeIsSound(const TSource& src, std::uint64_t ne) {
   at += 2;
 
   std::size_t entriesLeft = MaxResourceEntries;
-  std::set<std::uint16_t> iconIds, referencedIds;
+  std::multimap<std::uint16_t, std::pair<std::uint64_t, std::uint32_t>> iconImages;  // place, length
+  std::set<std::uint16_t> referencedIds;
   for (;;) {
     TBytes typeInfo;
     if (!src.Read(at, typeInfo, 2)) return false;
@@ -273,8 +404,7 @@ bool NeIsSound(const TSource& src, std::uint64_t ne) {
       const std::uint64_t offset = std::uint64_t(U16(e)) << shift, length = std::uint64_t(U16(e + 2)) << shift;
       if (offset + length > Max32 || !src.Inside(offset, length)) return false;
       if (type == NeResIcon) {
-        if (length < MinImageBytes) return false;
-        iconIds.insert(U16(e + 6));
+        iconImages.emplace(U16(e + 6), std::make_pair(offset, static_cast<std::uint32_t>(length)));
         continue;
       }
       TBytes group;
@@ -288,7 +418,15 @@ bool NeIsSound(const TSource& src, std::uint64_t ne) {
         referencedIds.insert(static_cast<std::uint16_t>(U16(&group[k * GroupEntryBytes + 12]) | 0x8000));
     }
   }
-  return std::includes(iconIds.begin(), iconIds.end(), referencedIds.begin(), referencedIds.end());
+  // The shell takes the last icon entry with the number a group names; each of them
+  // must be there and sound.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> images;
+  for (std::uint16_t id : referencedIds) {
+    auto found = iconImages.equal_range(id);
+    if (found.first == found.second) return false;
+    for (auto it = found.first; it != found.second; ++it) images.push_back(it->second);
+  }
+  return AllImagesAreSound(src, images);
 }
 
 bool ExecutableIsSound(const TSource& src) {

@@ -1,8 +1,8 @@
 // A cheap, strictly bounded check of a file before the shell's icon extraction reads it.
 // The shell's extraction trusts the offsets inside PE, NE and .ico files and faults on
-// truncated or corrupted ones; a file that fails this check is treated as one with no
-// icons. Files in no icon-bearing form (text, random bytes) pass: the shell finds
-// nothing in them on its own.
+// truncated or corrupted ones, and its icon decoder on crafted images; a file that fails
+// this check is treated as one with no icons. Files in no icon-bearing form (text, random
+// bytes) pass: the shell finds nothing in them on its own.
 #pragma once
 
 #include <cstddef>

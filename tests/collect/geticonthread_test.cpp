@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "collect/collecttesthelpers.h"
+#include "collect/iconfilecheck.h"
 #include "runtime/failure.h"
 #include "support/fixtures.h"
 
@@ -304,19 +305,30 @@ TEST_F(CollectRunTest, FailingStepEndsTheWorkerQuietlyAndKeepsWhatWasCollected) 
 
 // An .ico file whose image header names an unknown header size: the shell counts one
 // icon in it but hands out a null handle for it.
-std::vector<std::uint8_t> IcoWithUnknownHeader() {
+// A sound image the shell here counts but does not decode: its header is the 108-byte
+// version 4 form (the file check accepts the whole header family; this platform's
+// decoder takes only the 40-byte one and hands the icon out as null).
+std::vector<std::uint8_t> IcoWithVersion4Header() {
   std::vector<std::uint8_t> bytes = SolidIcoFile(32, 255, 0, 0);
-  bytes[22] = 0x39;  // header size 12345 instead of 40
-  bytes[23] = 0x30;
+  bytes.insert(bytes.begin() + 22 + 40, 108 - 40, 0);
+  bytes[22] = 108;
+  const std::uint32_t size = bytes[14] | bytes[15] << 8 | bytes[16] << 16;
+  bytes[14] = static_cast<std::uint8_t>(size + 68);
+  bytes[15] = static_cast<std::uint8_t>((size + 68) >> 8);
+  bytes[16] = static_cast<std::uint8_t>((size + 68) >> 16);
   return bytes;
 }
 
 TEST_F(CollectRunTest, IconHandedOutAsNullKeepsItsEntryOverABlankImage) {
-  TTempFile broken("unknownheader.ico");
-  broken.Write(IcoWithUnknownHeader());
+  TTempFile broken("version4header.ico");
+  broken.Write(IcoWithVersion4Header());
+  ASSERT_TRUE(IconFileIsSound(broken.Name()));
   HINSTANCE instance = GetModuleHandleA(nullptr);
   ASSERT_EQ(reinterpret_cast<UINT_PTR>(ExtractIconA(instance, broken.Name().c_str(), static_cast<UINT>(-1))), 1u);
-  ASSERT_EQ(ExtractIconA(instance, broken.Name().c_str(), 0), nullptr);
+  {
+    TOwnedIcon decoded(ExtractIconA(instance, broken.Name().c_str(), 0));
+    if (decoded) GTEST_SKIP() << "this platform decodes a version 4 header: no icon here is handed out as null";
+  }
   const std::string two = FixturePath("two.dll"), three = FixturePath("three.dll");
   Collect({two, broken.Name(), three});
   ExpectEntries(6, Join(Join(Repeat(two, 2), {broken.Name()}), Repeat(three, 3)));

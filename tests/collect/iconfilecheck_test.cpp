@@ -19,6 +19,7 @@
 #include "collect/iconfilecheck.h"
 #include "collect/hostile_files.h"
 #include "runtime/owners.h"
+#include "support/fixtures.h"
 
 namespace {
 
@@ -304,6 +305,299 @@ TEST_F(IconFileCheck, SixteenBitProgramsAreCheckedToo) {
   b = ne.Bytes;
   Put16(b, 0x40 + 0x24, 0xFF00);  // resource table outside the file
   EXPECT_FALSE(Judge("old_table_outside.exe", b));
+}
+
+// ---- The icon images inside -------------------------------------------------------------
+
+struct TDib {
+  std::uint32_t HeaderSize = 40;
+  std::int32_t Width = 32, Height = 64;
+  std::uint16_t Planes = 1, Bits = 4;
+  std::uint32_t Compression = 0, ColoursUsed = 0;
+};
+
+// A bitmap icon image of exactly the length its header asks for, plus `extra` bytes
+// (negative to cut it short); at least its 40-byte header. Headers that ask for more
+// than a megabyte (the hostile sizes) get 64 bytes.
+TBytes DibImage(const TDib& d, std::ptrdiff_t extra = 0) {
+  const std::uint64_t bits = d.Bits, rows = d.Height > 0 ? static_cast<std::uint64_t>(d.Height / 2) : 0;
+  const std::uint64_t width = d.Width > 0 ? static_cast<std::uint64_t>(d.Width) : 0;
+  const std::uint64_t table = d.ColoursUsed ? d.ColoursUsed : (bits <= 8 ? std::uint64_t{1} << bits : 0);
+  const std::uint64_t header = std::max<std::uint64_t>(d.HeaderSize, d.Compression == 3 ? 52 : 40);
+  std::uint64_t wanted = header + table * 4 + ((width * bits + 31) / 32 * 4 + (width + 31) / 32 * 4) * rows;
+  if (wanted > (1u << 20)) wanted = 64;
+  TBytes b(static_cast<std::size_t>(std::max<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(wanted) + extra, 40)), 0);
+  Put32(b, 0, d.HeaderSize);
+  Put32(b, 4, static_cast<std::uint32_t>(d.Width));
+  Put32(b, 8, static_cast<std::uint32_t>(d.Height));
+  Put16(b, 12, d.Planes);
+  Put16(b, 14, d.Bits);
+  Put32(b, 16, d.Compression);
+  Put32(b, 32, d.ColoursUsed);
+  if (d.Compression == 3 && b.size() >= 52) {
+    Put32(b, 40, 0xFF0000);
+    Put32(b, 44, 0xFF00);
+    Put32(b, 48, 0xFF);
+  }
+  return b;
+}
+
+void PutBig32(TBytes& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (24 - 8 * i));
+}
+
+// The CRC stays zero: the check does not read it, and the shell never sees an image
+// that needs one here decoded to anything.
+TBytes PngChunk(const char* type, const TBytes& body) {
+  TBytes c(12 + body.size(), 0);
+  PutBig32(c, 0, static_cast<std::uint32_t>(body.size()));
+  std::copy(type, type + 4, c.begin() + 4);
+  for (std::size_t i = 0; i < body.size(); ++i) c[8 + i] = body[i];
+  return c;
+}
+
+// A PNG header and chunks as given (an IDAT of a few stored bytes, an IEND): enough for
+// the check; the shell only ever sees the sound ones, and decodes them to nothing.
+TBytes PngImage(std::uint32_t width, std::uint32_t height, std::uint32_t ihdrLength = 13, bool iend = true) {
+  TBytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  TBytes ihdr(13, 0);
+  PutBig32(ihdr, 0, width);
+  PutBig32(ihdr, 4, height);
+  ihdr[8] = 8;
+  ihdr[9] = 6;
+  TBytes chunk = PngChunk("IHDR", ihdr);
+  PutBig32(chunk, 0, ihdrLength);
+  b.insert(b.end(), chunk.begin(), chunk.end());
+  chunk = PngChunk("IDAT", TBytes{0x78, 0x01, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01});
+  b.insert(b.end(), chunk.begin(), chunk.end());
+  if (iend) {
+    chunk = PngChunk("IEND", {});
+    b.insert(b.end(), chunk.begin(), chunk.end());
+  }
+  return b;
+}
+
+// A one-image .ico file whose image ends the file on a page boundary, where the shell's
+// reads past it fault.
+TBytes IcoAtPageEnd(const TBytes& image) {
+  const std::size_t end = hostile::AlignUp(std::max<std::size_t>(22 + image.size(), 1), 4096);
+  TBytes b(end - image.size(), 0);
+  Put16(b, 2, 1);
+  Put16(b, 4, 1);
+  b[6] = 32;
+  b[7] = 32;
+  Put16(b, 10, 1);
+  Put16(b, 12, 32);
+  Put32(b, 14, static_cast<std::uint32_t>(image.size()));
+  Put32(b, 18, static_cast<std::uint32_t>(end - image.size()));
+  b.insert(b.end(), image.begin(), image.end());
+  return b;
+}
+
+TEST_F(IconFileCheck, BitmapImagesPassOnlyInTheFormTheShellMeasuresSafely) {
+  struct TCase {
+    const char* Name;
+    TDib Dib;
+    std::ptrdiff_t Extra;
+    bool Sound;
+  } const cases[] = {
+      {"plain_4bit", {}, 0, true},
+      {"one_bit", {40, 32, 64, 1, 1}, 0, true},
+      {"eight_bit", {40, 48, 96, 1, 8}, 0, true},
+      {"sixteen_bit", {40, 16, 32, 1, 16}, 0, true},
+      {"twentyfour_bit", {40, 16, 32, 1, 24}, 0, true},
+      {"thirtytwo_bit", {40, 32, 64, 1, 32}, 0, true},
+      {"header_52", {52, 32, 64, 1, 32}, 0, true},
+      {"header_56", {56, 32, 64, 1, 32}, 0, true},
+      {"header_108", {108, 32, 64, 1, 32}, 0, true},
+      {"header_124", {124, 32, 64, 1, 4}, 0, true},
+      {"bitfields_32", {40, 32, 64, 1, 32, 3}, 0, true},
+      {"bitfields_16", {40, 16, 32, 1, 16, 3}, 0, true},
+      {"short_table", {40, 32, 64, 1, 8, 0, 2}, 0, true},
+      {"side_1024", {40, 1024, 2048, 1, 1}, 0, true},
+      {"trailing_bytes", {}, 100, true},
+      {"core_header", {12, 32, 64, 1, 4}, 0, false},
+      {"header_16", {16, 32, 64, 1, 4}, 0, false},
+      {"header_64", {64, 32, 64, 1, 4}, 0, false},
+      {"width_0", {40, 0, 64, 1, 4}, 0, false},
+      {"width_negative", {40, -32, 64, 1, 4}, 0, false},
+      {"width_1025", {40, 1025, 2, 1, 1}, 0, false},
+      {"height_0", {40, 32, 0, 1, 4}, 0, false},
+      {"height_odd", {40, 32, 63, 1, 4}, 0, false},
+      {"height_top_down", {40, 32, -64, 1, 4}, 0, false},
+      {"height_2050", {40, 1, 2050, 1, 1}, 0, false},
+      {"planes_0", {40, 32, 64, 0, 4}, 0, false},
+      {"planes_2", {40, 32, 64, 2, 4}, 0, false},
+      {"bits_2", {40, 32, 64, 1, 2}, 0, false},
+      {"bits_15", {40, 32, 64, 1, 15}, 0, false},
+      {"bits_33", {40, 32, 64, 1, 33}, 0, false},
+      {"run_length_8", {40, 32, 64, 1, 8, 1}, 0, false},
+      {"bitfields_8", {40, 32, 64, 1, 8, 3}, 0, false},
+      {"jpeg", {40, 32, 64, 1, 32, 4}, 0, false},
+      {"table_17_at_4", {40, 32, 64, 1, 4, 0, 17}, 0, false},
+      {"table_257_at_32", {40, 32, 64, 1, 32, 0, 257}, 0, false},
+      {"mask_byte_short", {}, -1, false},
+      {"no_mask", {40, 32, 64, 1, 32}, -128, false},
+      {"header_only", {40, 32, 64, 1, 32}, -(4096 + 128), false},
+      // 32-bit sizes the shell's decoder wraps: the rows would be far outside.
+      {"wrap_width", {40, 0x40000000, 2, 1, 32}, 0, false},
+      {"wrap_square", {40, 0x8000, 0x10000, 1, 32}, 0, false},
+      {"wrap_height", {40, 32, static_cast<std::int32_t>(0x80000000u), 1, 32}, 0, false},
+  };
+  for (const TCase& c : cases) {
+    const TBytes image = DibImage(c.Dib, c.Extra);
+    EXPECT_EQ(Judge(std::string("dib_") + c.Name + ".ico", IcoAtPageEnd(image)), c.Sound) << c.Name;
+  }
+}
+
+TEST_F(IconFileCheck, PngImagesPassWithIconSidesAndChunksInside) {
+  EXPECT_TRUE(Judge("png_32.ico", IcoAtPageEnd(PngImage(32, 32))));
+  EXPECT_TRUE(Judge("png_256.ico", IcoAtPageEnd(PngImage(256, 256))));
+  EXPECT_TRUE(Judge("png_1024.ico", IcoAtPageEnd(PngImage(1024, 1))));
+  EXPECT_FALSE(Judge("png_1025.ico", IcoAtPageEnd(PngImage(1025, 16))));
+  EXPECT_FALSE(Judge("png_bomb.ico", IcoAtPageEnd(PngImage(20000, 20000))));
+  EXPECT_FALSE(Judge("png_wide_bomb.ico", IcoAtPageEnd(PngImage(1000000, 500))));
+  EXPECT_FALSE(Judge("png_zero.ico", IcoAtPageEnd(PngImage(0, 16))));
+  EXPECT_FALSE(Judge("png_ihdr_12.ico", IcoAtPageEnd(PngImage(32, 32, 12))));
+  EXPECT_FALSE(Judge("png_no_iend.ico", IcoAtPageEnd(PngImage(32, 32, 13, false))));
+  TBytes png = PngImage(32, 32);
+  EXPECT_FALSE(Judge("png_cut.ico", IcoAtPageEnd(Prefix(png, png.size() - 1))));
+  EXPECT_FALSE(Judge("png_signature_only.ico", IcoAtPageEnd(Prefix(png, 8))));
+  TBytes b = png;
+  PutBig32(b, 8 + 25, 0x7FFFFFFF);  // the IDAT chunk claims more than the image holds
+  EXPECT_FALSE(Judge("png_chunk_outside.ico", IcoAtPageEnd(b)));
+  b = png;
+  b[8 + 16] = 7;  // bit depth 7
+  EXPECT_FALSE(Judge("png_depth_7.ico", IcoAtPageEnd(b)));
+  b = png;
+  std::copy_n("IDAT", 4, b.begin() + 12);  // IHDR is not the first chunk
+  EXPECT_FALSE(Judge("png_ihdr_second.ico", IcoAtPageEnd(b)));
+
+  // The fixture PNG-compressed icon still passes and shows.
+  const std::string png256 = FixturePath(fixture::Png256Dll);
+  EXPECT_TRUE(IconFileIsSound(png256));
+  UINT shown = 0;
+  EXPECT_EQ(ShellIconCount(png256, &shown), 1u);
+  EXPECT_EQ(shown, 1u);
+}
+
+TEST_F(IconFileCheck, AnimatedCursorDataIsNeverAnIconImage) {
+  auto riff = [](std::uint32_t length, const char* form, std::uint32_t chunkLength) {
+    TBytes b = {'R', 'I', 'F', 'F', 0, 0, 0, 0, static_cast<unsigned char>(form[0]), static_cast<unsigned char>(form[1]),
+                static_cast<unsigned char>(form[2]), static_cast<unsigned char>(form[3]), 'a', 'n', 'i', 'h'};
+    Put32(b, 4, length);
+    Put32(b, 16, chunkLength);
+    return b;
+  };
+  EXPECT_FALSE(Judge("riff_anih_empty.ico", IcoAtPageEnd(riff(12, "ACON", 36))));
+  TBytes whole = riff(4 + 8 + 36, "ACON", 36);
+  whole.resize(whole.size() + 36, 0);
+  EXPECT_FALSE(Judge("riff_whole.ico", IcoAtPageEnd(whole)));
+  EXPECT_FALSE(Judge("riff_huge.ico", IcoAtPageEnd(riff(0x7FFFFFFF, "ACON", 0x7FFFFFFF))));
+}
+
+TEST_F(IconFileCheck, CoreHeadersAreRefusedWhatTheirBytesSay) {
+  // 1 x 1 pixel, 1 bit; its two-colour table puts 32 where an info header's bit count is.
+  TBytes core = {12, 0, 0, 0, 1, 0, 2, 0, 1, 0, 1, 0, 0, 0, 32, 0, 255, 0, 0, 0, 0, 0};
+  EXPECT_FALSE(Judge("core_1bit.ico", IcoAtPageEnd(core)));
+  core.resize(16);
+  EXPECT_FALSE(Judge("core_16_bytes.ico", IcoAtPageEnd(core)));
+  core.resize(4096, 0);
+  EXPECT_FALSE(Judge("core_roomy.ico", IcoAtPageEnd(core)));
+}
+
+TEST_F(IconFileCheck, ProgramIconsAreCheckedImageByImage) {
+  // A PE file's icon named by its group: the image must be sound.
+  const hostile::TPeFile pe = hostile::PeFile(2);
+  TBytes b = pe.Bytes;
+  Put32(b, pe.FirstIconData, 12);  // a core header
+  EXPECT_FALSE(Judge("pe_core_image.dll", b));
+  b = pe.Bytes;
+  std::copy_n("RIFF", 4, b.begin() + static_cast<std::ptrdiff_t>(pe.FirstIconData));
+  EXPECT_FALSE(Judge("pe_riff_image.dll", b));
+  b = pe.Bytes;
+  Put32(b, pe.FirstIconData + 744 + 4, 0x40000000);  // the second icon's width
+  EXPECT_FALSE(Judge("pe_wide_image.dll", b));
+
+  const hostile::TNeFile ne = hostile::NeFile();
+  b = ne.Bytes;
+  Put32(b, ne.IconData, 12);
+  EXPECT_FALSE(Judge("ne_core_image.exe", b));
+  b = ne.Bytes;
+  Put16(b, ne.IconData + 14, 32);  // 32 bits a pixel: the rows no longer fit
+  EXPECT_FALSE(Judge("ne_deep_image.exe", b));
+}
+
+TEST_F(IconFileCheck, TypeEntriesAreMatchedByTheirLow16Bits) {
+  const hostile::TPeFile pe = hostile::PeFile(1);
+  const std::size_t root = pe.ResourceRoot;
+  const std::uint32_t aliases[][2] = {{0x00010003, 0x0001000E}, {0x7FFF0003, 0x8000000E}, {0x00020003, 0x7FFF000E}};
+  for (const auto& alias : aliases) {
+    TBytes b = pe.Bytes;
+    Put32(b, root + 16, alias[0]);
+    Put32(b, root + 24, alias[1]);
+    const std::string name = "alias_" + std::to_string(alias[0]);
+    // Sound under an alias, the file passes and the shell finds the icon there.
+    ASSERT_TRUE(Judge(name + ".dll", b)) << std::hex << alias[0];
+    EXPECT_EQ(ShellIconCount(FFolder + name + ".dll"), 1u) << std::hex << alias[0];
+    // The icon under the alias is checked as any icon is.
+    Put32(b, pe.FirstIconData, 12);
+    EXPECT_FALSE(Judge(name + "_core.dll", b)) << std::hex << alias[0];
+    // And a group under the alias must name icons that are there.
+    b = pe.Bytes;
+    Put32(b, root + 24, alias[1]);
+    Put16(b, pe.FirstGroupData + 18, 99);
+    EXPECT_FALSE(Judge(name + "_missing.dll", b)) << std::hex << alias[0];
+  }
+  // A number counted among the named entries is checked all the same.
+  TBytes b = pe.Bytes;
+  Put16(b, root + 12, 1);
+  Put16(b, root + 14, 1);
+  Put32(b, pe.FirstIconData, 12);
+  EXPECT_FALSE(Judge("number_among_names.dll", b));
+}
+
+// The image check is bounded too: 65,535 entries naming two PNG images of 40,000 empty
+// chunks each cost one walk of each image, and the walk stops at its chunk budget.
+TEST_F(IconFileCheck, ManyImagesAndChunksStayCheap) {
+  TBytes png = PngImage(32, 32);
+  const TBytes text = PngChunk("tEXt", {});
+  TBytes many(png.begin(), png.begin() + 8 + 25);
+  for (int i = 0; i < 40000; ++i) many.insert(many.end(), text.begin(), text.end());
+  many.insert(many.end(), png.begin() + 8 + 25, png.end());
+  const std::size_t count = 65535, images = 6 + count * 16;
+  TBytes b(images, 0);
+  Put16(b, 2, 1);
+  Put16(b, 4, static_cast<std::uint32_t>(count));
+  b.insert(b.end(), many.begin(), many.end());
+  b.insert(b.end(), many.begin(), many.end());
+  for (std::size_t i = 0; i < count; ++i) {
+    Put32(b, 6 + i * 16 + 8, static_cast<std::uint32_t>(many.size()));
+    Put32(b, 6 + i * 16 + 12, static_cast<std::uint32_t>(images + (i % 2) * many.size()));
+  }
+  const std::string name = Write("many_chunks.ico", b);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(IconFileIsSound(name));
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::cout << "[          ] 65535 images, 80000 chunks: refused in " << ms << " ms\n";
+  EXPECT_LT(ms, 1000.0);
+  // One such image alone is within the budget, and sound.
+  EXPECT_TRUE(BytesAreSound(IcoAtPageEnd(many)));
+}
+
+// One file for each kind of crafted image, built by the fixture generator: each is
+// refused (the shell would crash or stall on it; it is never handed to it here).
+TEST_F(IconFileCheck, CraftedImageFixturesAreRefused) {
+  for (const char* leaf : fixture::CraftedFiles) {
+    const std::string name = FixturePath(leaf);
+    const TBytes bytes = ReadWholeFile(name);
+    ASSERT_FALSE(bytes.empty()) << leaf;
+    EXPECT_EQ(bytes.size() % 4096, 0u) << leaf << ": the image ends on a page boundary";
+    bool outside = false;
+    EXPECT_FALSE(BytesAreSound(bytes, &outside)) << leaf;
+    EXPECT_FALSE(outside) << leaf;
+    EXPECT_FALSE(IconFileIsSound(name)) << leaf;
+  }
 }
 
 // Runs the check on another thread and reports whether it came back in time.

@@ -18,7 +18,8 @@ fi
 build=$(cd "$build" && pwd)
 
 summary=$(mktemp)
-trap 'harness_stop; rm -f "$summary"' EXIT
+started=$(mktemp)
+trap 'harness_stop; rm -f "$summary" "$started"' EXIT
 trap 'exit 130' INT TERM
 
 harness_start_display || exit 2
@@ -32,5 +33,9 @@ harness_wine ctest --test-dir "$build" --output-on-failure "$@" 2>&1 |
 code=${PIPESTATUS[0]}
 
 harness_stop
+# A fuzz run among the tests leaves its figures behind; they go with the summary.
+for fuzz in "$build"/fuzz-short/summary.txt; do
+  [ "$fuzz" -nt "$started" ] && head -n 1 "$fuzz"
+done
 cat "$summary"
 exit "$code"

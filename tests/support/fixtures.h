@@ -72,6 +72,16 @@ inline constexpr char EmptyDll[] = "empty.dll";
 inline constexpr char TruncatedDll[] = "truncated.dll";
 inline constexpr char TruncatedIco[] = "truncated.ico";
 
+// One file for each kind of crafted icon image, the image last and ending the file on a
+// page boundary: animated-cursor data (crafted-riff.ico), a 12-byte core header whose
+// colour table puts 32 where an info header's bit count would be (crafted-core.ico), a 32-bit bitmap 0x40000000 pixels wide
+// whose size wraps in 32 bits (crafted-wrap.ico), a PNG declaring 20000 x 20000 pixels
+// (crafted-bomb.ico), and a DLL whose type entries are 0x00010003 and 0x8000000E, icon
+// and icon group in their low 16 bits only, leading to the wrapping bitmap
+// (crafted-alias.dll). The file check refuses each; never hand them to ExtractIconA.
+inline constexpr const char* CraftedFiles[] = {"crafted-riff.ico", "crafted-alias.dll", "crafted-core.ico",
+                                               "crafted-wrap.ico", "crafted-bomb.ico"};
+
 }  // namespace fixture
 
 // The pixels of an icon as drawn by the system: colour (RGB, alpha dropped) and whether

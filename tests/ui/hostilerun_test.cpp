@@ -73,6 +73,8 @@ TEST_F(TProgramTest, HostileFilesGiveNoIconsAndTheRunGoesOn) {
   add(folder + "\\missing.dll");     // nothing there
   add("");                           // an empty name
   add(std::string(300, 'x') + ".dll");  // longer than any path
+  // One file of each kind of crafted icon image (the shell crashes or stalls on them).
+  for (const char* crafted : fixture::CraftedFiles) add(FixturePath(crafted));
 
   MainForm->Store().Clear();
   *MainForm->FileList() = files;
@@ -84,6 +86,16 @@ TEST_F(TProgramTest, HostileFilesGiveNoIconsAndTheRunGoesOn) {
   for (int k = 0; k < store.EntryCount(); ++k) {
     ASSERT_EQ(store.Caption(k), "Icon" + std::to_string(k + 1));
     ASSERT_EQ(store.SubItem(k), three);
+  }
+  // The good files' icons came through whole: the last three are red, green and blue.
+  const int last = store.EntryCount() - 3;
+  for (int k = 0; k < 3; ++k) {
+    TIcon icon;
+    store.GetIcon(store.ImageIndex(last + k), &icon);
+    const TIconPixels pixels = ReadIconPixels(icon.Handle());
+    ASSERT_EQ(pixels.Width, 32);
+    EXPECT_EQ(pixels.At(16, 16), fixture::ThreeColours[k]) << "icon " << last + k;
+    EXPECT_TRUE(pixels.ClearAt(0, 0)) << "icon " << last + k;
   }
   EXPECT_TRUE(MainForm->FileList()->empty());
   EXPECT_FALSE(BusyDlg->Visible());
