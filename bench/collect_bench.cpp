@@ -356,9 +356,17 @@ DWORD WINAPI CancelShooter(void* p) {
       if (TIcon::LiveHandles() > 0) {
         // A click as a person gives it: the pointer onto the button, then a press and a
         // release as input, which the dialog takes in between steps like any other.
+        // The press goes where the pointer is: wait until the button is what lies there
+        // (a window manager may still be placing the dialog just after it was shown).
         RECT r{};
-        GetWindowRect(shot->Button, &r);
-        SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        POINT centre{};
+        for (int tries = 0; tries < 200; ++tries) {
+          GetWindowRect(shot->Button, &r);
+          centre = POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+          SetCursorPos(centre.x, centre.y);
+          if (WindowFromPoint(centre) == shot->Button) break;
+          Sleep(5);
+        }
         INPUT press[2]{};
         press[0].type = press[1].type = INPUT_MOUSE;
         press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
@@ -473,6 +481,8 @@ void Compare(int reps) {
       if (shot.ClickedAt.load() > 0) {
         latency.push_back(returned - shot.ClickedAt.load());
         files.push_back(store.EntryCount() / iconsPerCopy);
+        Note("cancel " + std::to_string(delay) + " ms into a file: " + std::to_string(latency.back()) +
+             " s, files read " + std::to_string(files.back()));
       }
       program.Pump(20);
     }
