@@ -649,6 +649,22 @@ def wait_for_message_box():
     return wait_for("a message box", shown)
 
 
+def save_with_tool_button(path, offered):
+    """Save As from the tool button into `path` (removed first), the dialog offering `offered`."""
+    if os.path.exists(path):
+        os.remove(path)
+    m = main_state()
+    click(centre(m.tools[1][1]))  # the Save As tool button
+    wait_file_dialog(offered)
+    key("End", "shift+Home")
+    type_text(unix_to_wine(path))
+    key("Return")
+    wait_for("%s written" % path,
+             lambda: (os.path.exists(path) and os.path.getsize(path) == ICON_FILE_SIZE,
+                      os.path.getsize(path) if os.path.exists(path) else "absent"), timeout=10)
+    wait_dialogs_gone()
+
+
 def close_program(program):
     focus_main()
     key("alt+f")
@@ -761,18 +777,8 @@ def part_journey(steps):
     steps("copy from the Edit menu", copy_from_menu)
 
     def save():
-        if os.path.exists(saved):
-            os.remove(saved)
-        m = select_entry(1)  # Icon2, green
-        click(centre(m.tools[1][1]))  # the Save As tool button
-        wait_file_dialog("Icon2.ico")
-        key("End", "shift+Home")
-        type_text(unix_to_wine(saved))
-        key("Return")
-        wait_for("%s written" % saved,
-                 lambda: (os.path.exists(saved) and os.path.getsize(saved) == ICON_FILE_SIZE,
-                          os.path.getsize(saved) if os.path.exists(saved) else "absent"), timeout=10)
-        wait_dialogs_gone()
+        select_entry(1)  # Icon2, green
+        save_with_tool_button(saved, "Icon2.ico")
         state["green"] = check_icon_file(saved, 0x00FF00)
     steps("save as", save)
 
@@ -1109,7 +1115,7 @@ def part_sequence(steps):
     fixtures = ARGS.fixtures
     one = unix_to_wine(os.path.join(fixtures, "highcolour.dll"))
     saved = os.path.join(ARGS.work, "sequence.ico")
-    rounds = int(os.environ.get("GLYPHDOCK_SEQUENCE_ROUNDS", "9"))
+    rounds = int(os.environ.get("GLYPHDOCK_SEQUENCE_ROUNDS", "6"))
     actions = ["select", "save", "copy"]
 
     def session(number):
@@ -1129,18 +1135,7 @@ def part_sequence(steps):
                 return (now.selected == 0 and now.status.lower() == one.lower(), now.summary())
             wait_for("round %d: the entry selected and its file in the status line" % number, shown, timeout=5)
             if action == "save":
-                if os.path.exists(saved):
-                    os.remove(saved)
-                m = main_state()
-                click(centre(m.tools[1][1]))
-                wait_file_dialog("Icon1.ico")
-                key("End", "shift+Home")
-                type_text(unix_to_wine(saved))
-                key("Return")
-                wait_for("%s written" % saved,
-                         lambda: (os.path.exists(saved) and os.path.getsize(saved) == ICON_FILE_SIZE,
-                                  os.path.getsize(saved) if os.path.exists(saved) else "absent"), timeout=10)
-                wait_dialogs_gone()
+                save_with_tool_button(saved, "Icon1.ico")
             elif action == "copy":
                 expect(PROBE.ask("clipclear") == ["emptied"], "the clipboard emptied first", "not emptied")
                 m = main_state()
