@@ -106,6 +106,7 @@ awk -v date="$(date '+%Y-%m-%d %H:%M:%S %Z')" -v machine="$machine" -v reps="$re
     row("Cancel latency, median / max of " int(v["compare.cancel_runs"]),
         s(v["compare.cancel_median"]), s(v["compare.cancel_max"]), "", "<= 1 s / <= 2 s")
     row("  copies of shell32 read in a cancelled run", sprintf("%.1f", v["compare.cancel_files_read_median"]), "", "", "")
+    row("  presses the platform did not deliver", sprintf("%d", v["compare.cancel_lost"]), "", "", "")
     row("Save As of one icon (mean of 200)", sprintf("%.3f ms", v["compare.saveas_ms"]), "", "", "")
     row("Copy of one icon (mean of 200)", sprintf("%.3f ms", v["compare.copy_ms"]), "", "", "")
     row("Peak working set after " int(v["peak.icons"]) " icons", sprintf("%.1f MB", v["peak.peak_ws_mb"]),
