@@ -1,0 +1,58 @@
+// The icon-file reader: PE (PE32 and PE32+), NE and .ico files walked within fixed
+// bounds, without windows.h, so the same code serves the window's check before the
+// shell's extraction (built with MinGW) and glyphdock-export (built natively as well).
+//
+// It yields each icon group in the order in which the shell numbers the file's icons
+// (the index ExtractIconA takes), each with its images as the file stores them, and a
+// verdict: whether every image the shell may decode for the file is sound, so the file
+// may be handed to the shell at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Reads `length` bytes at `offset` into `buffer`; false when they are not all there.
+using TReadAt = std::function<bool(std::uint64_t offset, void* buffer, std::size_t length)>;
+
+enum class TIconFileForm { Other, Pe, Ne, Ico };
+
+// One image of an icon: the directory entry as the group (or .ico directory) states it,
+// what the image itself measures, and where its bytes lie in the file.
+struct TIconImage {
+  // The entry as stored (a group entry's 14 bytes or an .ico entry's 16).
+  std::uint8_t EntryWidth = 0, EntryHeight = 0, EntryColours = 0, EntryReserved = 0;
+  std::uint16_t EntryPlanes = 0, EntryBitCount = 0;
+  std::uint32_t EntryBytes = 0;  // the length the entry states
+  std::uint16_t Id = 0;          // the icon resource's number (PE, NE); 0 in an .ico file
+  // Measured from the image: sides in pixels (a bitmap's height without its mask rows)
+  // and bits a pixel (a PNG's bit depth times its channels).
+  std::uint32_t Width = 0, Height = 0;
+  std::uint16_t BitCount = 0;
+  bool Png = false;
+  std::uint64_t Offset = 0;  // the image's bytes in the file
+  std::uint32_t Size = 0;
+};
+
+struct TIconGroup {
+  std::uint32_t Index = 0;         // the shell's number, from 0 (the window shows Icon<Index + 1>)
+  std::vector<TIconImage> Images;  // in the group's entry order
+};
+
+struct TIconFile {
+  TIconFileForm Form = TIconFileForm::Other;
+  // Every image the shell may decode for this file is sound: the file may be handed to
+  // the shell. A file in no icon-bearing form (text, random bytes) is sound and has no
+  // groups; a refused one has no groups either.
+  bool Sound = false;
+  std::string Problem;  // why it was refused (English, for messages); empty when sound
+  std::vector<TIconGroup> Groups;
+};
+
+// Walks a byte source of the given size.
+TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt);
+
+// The bytes of one image, exactly as stored.
+bool ReadImageBytes(const TReadAt& readAt, const TIconImage& image, std::vector<unsigned char>& out);
