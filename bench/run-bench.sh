@@ -61,6 +61,9 @@ if [ ! -f "$prefix/system.reg" ]; then
   wine wineboot -i >/dev/null 2>&1
 fi
 wineserver -w >/dev/null 2>&1 || true
+# The IPA faces for the Japanese UI fonts, as every prefix of the project has them.
+glyphdock_map_fonts
+wineserver -w >/dev/null 2>&1 || true
 
 run() {  # name, program, arguments...: keeps stdout for the table, shows stderr
   local name=$1; shift

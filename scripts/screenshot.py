@@ -4,7 +4,9 @@ which provides the display with openbox, the prefix and the Japanese locale).
 
 Drives the program as a person would (xdotool), reads where its windows are through
 glyphdock_probe.exe, and crops each picture to a window and its openbox frame:
-  main.png   the main window after opening Wine's shell32.dll, one icon selected
+  main.png   the main window after opening Wine's own x86_64 shell32.dll from the Unix
+             side (Z:), one icon selected: the status line shows a long path with
+             underscores, where a font's lowest row shows
   busy.png   the main window with the busy dialog, during a run over copies of it
   about.png  the about box
 """
@@ -21,6 +23,9 @@ STATUS_KEY = r"HKCU\Software\Quillfen\Glyphdock\Status"
 CANCEL_CAPTION = "中止(&C)"
 ABOUT_TITLE = "Glyphdock について"
 COPIES = 30
+# Wine's own DLLs as the Unix side has them: a path with underscores.
+WINE_DLLS = "Z:\\usr\\lib\\x86_64-linux-gnu\\wine\\x86_64-windows"
+SAMPLES = "x86_64_samples"
 
 
 class Failure(Exception):
@@ -201,7 +206,7 @@ def take():
         r = rect(m["rect"])
         # A click on the empty list gives the window the keyboard.
         click(r[2] - 40, r[3] - 60)
-        file_dialog_open("C:\\windows\\system32", '"shell32.dll"')
+        file_dialog_open(WINE_DLLS, '"shell32.dll"')
         wait_for("the icons of shell32.dll", lambda: main_shown() and list_count() > 100, 120)
         first = wait_for("the entries' places", items, 10)[0]
         click((first[0] + first[2]) // 2, (first[1] + first[3]) // 2)
@@ -209,14 +214,14 @@ def take():
         shoot("Glyphdock", "main.png")
 
         # A run long enough to be seen: copies of shell32.dll, cancelled once pictured.
-        # They lie on the prefix's drive C:, so the dialog shows a short name.
-        work = os.path.join(os.environ["WINEPREFIX"], "drive_c", "samples")
+        # They lie on the prefix's drive C:, in a folder whose name has underscores.
+        work = os.path.join(os.environ["WINEPREFIX"], "drive_c", SAMPLES)
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
         names = ["s%02d.dll" % i for i in range(1, COPIES + 1)]
         for n in names:
             shutil.copyfile(shell32(), os.path.join(work, n))
-        file_dialog_open("C:\\samples", " ".join('"%s"' % n for n in names))
+        file_dialog_open("C:\\" + SAMPLES, " ".join('"%s"' % n for n in names))
 
         def busy_progressing():
             b = window("busy")

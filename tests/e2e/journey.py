@@ -85,11 +85,15 @@ def end_wineserver():
 
 
 def ensure_prefix():
-    if os.path.exists(os.path.join(ARGS.prefix, "system.reg")):
-        return
-    log("creating the suite's wine prefix %s (once)" % ARGS.prefix)
-    os.makedirs(ARGS.prefix, exist_ok=True)
-    run(["wine", "wineboot", "-i"], timeout=240)
+    if not os.path.exists(os.path.join(ARGS.prefix, "system.reg")):
+        log("creating the suite's wine prefix %s (once)" % ARGS.prefix)
+        os.makedirs(ARGS.prefix, exist_ok=True)
+        run(["wine", "wineboot", "-i"], timeout=240)
+        run(["wineserver", "-w"], timeout=120)
+    # The IPA faces for the Japanese UI fonts, through the harness's own helper (it does
+    # nothing when the prefix has them).
+    lib = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness", "lib.sh")
+    run(["bash", "-c", '. "$1" && glyphdock_map_fonts', "map-fonts", lib], timeout=120)
     run(["wineserver", "-w"], timeout=120)
 
 

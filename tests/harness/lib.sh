@@ -7,6 +7,8 @@
 #   harness_start_window_manager  starts openbox on DISPLAY and waits until it manages it
 #   harness_stop                  ends this prefix's wineserver, openbox and Xvfb, silently
 #   harness_wine CMD...           runs CMD with WINEDEBUG, LANG and LC_ALL set for Wine
+#   glyphdock_map_fonts [CMD...]  gives the prefix the IPA faces for the Japanese UI fonts
+#                                 (harness_prepare_prefix does it on creation and on reuse)
 #
 # The locale is handed to the commands only, not exported into the calling shell, which
 # would complain on a host where ja_JP.UTF-8 has not been generated yet (the package
@@ -69,6 +71,58 @@ harness_end_wineserver() {
   return 0
 }
 
+# >>> Japanese UI fonts (the same text in packaging/glyphdock and tests/harness/lib.sh)
+# Wine lacks the fonts the program's windows ask for and stands in for each with what
+# its matching picks: under the Japanese locale the fixed-pitch IPAGothic, whose 12-pixel
+# underscore falls outside the glyph's cell, so "x86_64" reads "x86 64". The prefix's
+# own font replacements (HKCU\Software\Wine\Fonts\Replacements) name the IPA face of the
+# same widths instead: IPAPGothic for the proportional names, IPAGothic for the fixed
+# ones. "MS Sans Serif" is the main window's; asked for in Shift-JIS, Windows gives it a
+# proportional Gothic. "MS UI Gothic" is what "MS Shell Dlg", the status line's, menus'
+# and message boxes' font, stands for under the Japanese locale.
+# A line: the name asked for | that name as the prefix's user.reg spells it | the face.
+glyphdock_font_replacements() {
+    cat <<'MAP'
+ＭＳ Ｐゴシック|\xff2d\xff33 \xff30\x30b4\x30b7\x30c3\x30af|IPAPGothic
+MS PGothic|MS PGothic|IPAPGothic
+MS UI Gothic|MS UI Gothic|IPAPGothic
+MS Sans Serif|MS Sans Serif|IPAPGothic
+ＭＳ ゴシック|\xff2d\xff33 \x30b4\x30b7\x30c3\x30af|IPAGothic
+MS Gothic|MS Gothic|IPAGothic
+MAP
+}
+
+# Prints the names whose replacement the prefix $WINEPREFIX lacks, one a line. Read
+# from user.reg, without starting Wine (the file is current once the server has ended).
+glyphdock_fonts_unmapped() {
+    glyphdock_font_replacements | while IFS='|' read -r name spelled face; do
+        grep -qF "\"$spelled\"=\"$face\"" "$WINEPREFIX/user.reg" 2>/dev/null || echo "$name"
+    done
+}
+
+# Sets the replacements in $WINEPREFIX when one is missing, with one "reg import" run
+# through the command given (e.g. env LANG=...), or plain wine when none is.
+glyphdock_map_fonts() {
+    [ -z "$(glyphdock_fonts_unmapped)" ] && return 0
+    gd_reg=$(mktemp "${TMPDIR:-/tmp}/glyphdock-fonts.XXXXXX") || return 1
+    # The import reads UTF-16 with its byte order mark, whatever the locale.
+    {
+        printf '\377\376'
+        {
+            printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+            printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+            glyphdock_font_replacements | while IFS='|' read -r name spelled face; do
+                printf '"%s"="%s"\r\n' "$name" "$face"
+            done
+        } | iconv -f UTF-8 -t UTF-16LE
+    } > "$gd_reg"
+    "$@" wine reg import "$(printf '%s' "$gd_reg" | sed 's|/|\\|g; s|^|Z:|')" >/dev/null 2>&1
+    gd_status=$?
+    rm -f "$gd_reg"
+    return $gd_status
+}
+# <<< Japanese UI fonts
+
 harness_prepare_prefix() {
   export WINEPREFIX="$1"
   harness_end_wineserver
@@ -83,6 +137,12 @@ harness_prepare_prefix() {
     fi
     wineserver -w >/dev/null 2>&1
     touch "$WINEPREFIX/.glyphdock-prefix-ready"
+  fi
+  # Checked on every reuse as well: a prefix made before the fonts were mapped gets them.
+  if ! glyphdock_map_fonts harness_wine || ! wineserver -w >/dev/null 2>&1 ||
+     [ -n "$(glyphdock_fonts_unmapped)" ]; then
+    echo "harness: could not set the font replacements in $WINEPREFIX" >&2
+    return 1
   fi
   # Wine ends its server, and with it the prefix's service processes, as soon as the
   # last program exits; every test program would then pay seconds for their restart.
