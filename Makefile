@@ -11,8 +11,11 @@ export GLYPHDOCK_BUILD_DIR := $(CURDIR)/$(BUILD)
 
 all: build
 
+# A tree first configured by make install, deb or dist has the tests and benchmarks off:
+# switched on here.
 build:
-	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN)
+	@grep -qs '^GLYPHDOCK_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt && grep -qs '^GLYPHDOCK_BENCH:BOOL=ON' $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DGLYPHDOCK_TESTS=ON -DGLYPHDOCK_BENCH=ON
 	cmake --build $(BUILD) -j$(JOBS)
 
 deps:
@@ -46,7 +49,8 @@ bench:
 	@$(MAKE) --no-print-directory build
 	@BENCH_PREFIX=$(CURDIR)/$(BUILD)/bench-prefix bench/run-bench.sh $(BUILD)
 
-# make install     build, then install under $(DESTDIR)$(PREFIX) (default /usr/local): the
+# make install     build what ships (its build tools installed first), then install
+#                  under $(DESTDIR)$(PREFIX) (default /usr/local): the
 #                  glyphdock command and its manual page, Glyphdock.exe, the menu entry,
 #                  the icons, the licence
 # make uninstall   remove what make install put there
@@ -59,9 +63,19 @@ VERSION := $(shell sed -n 's/.*"ProductVersion", "\([^"]*\)".*/\1/p' src/ui/reso
 bindir := $(PREFIX)/bin
 datadir := $(PREFIX)/share
 ICON_SIZES := 16 32 48
-.PHONY: install uninstall deb dist
+.PHONY: ship install uninstall deb dist
 
-install: build
+# What install, deb and dist ship, and only that: their build tools installed first (or
+# the one apt-get command printed), then just these targets built. A tree configured
+# here leaves the tests and benchmarks out; one that has them keeps them, unbuilt.
+SHIP_TARGETS := Glyphdock
+ship:
+	@scripts/install-deps.sh --build
+	@test -f $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DGLYPHDOCK_TESTS=OFF -DGLYPHDOCK_BENCH=OFF
+	cmake --build $(BUILD) -j$(JOBS) --target $(SHIP_TARGETS)
+
+install: ship
 	install -d $(DESTDIR)$(bindir) $(DESTDIR)$(datadir)/glyphdock $(DESTDIR)$(datadir)/applications \
 	  $(DESTDIR)$(datadir)/doc/glyphdock
 	install -m 755 packaging/glyphdock $(DESTDIR)$(bindir)/glyphdock
@@ -84,10 +98,10 @@ uninstall:
 	  $(foreach s,$(ICON_SIZES),$(DESTDIR)$(datadir)/icons/hicolor/$(s)x$(s)/apps/glyphdock.png)
 	rmdir $(DESTDIR)$(datadir)/glyphdock $(DESTDIR)$(datadir)/doc/glyphdock 2>/dev/null || true
 
-deb: build
+deb: ship
 	@scripts/make-deb.sh $(BUILD) $(BUILD)/glyphdock_$(VERSION)_amd64.deb
 
-dist: build
+dist: ship
 	@scripts/make-dist.sh $(BUILD) $(BUILD)/dist/Glyphdock-$(VERSION)-win64.zip
 
 # make fuzz        build, then the differential fuzz of the file check against the shell's
