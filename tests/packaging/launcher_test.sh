@@ -85,7 +85,24 @@ grep -q '^\[Software\\\\Quillfen\\\\Glyphdock\\\\Status\]' "$prefix/user.reg" &&
   fail "the placement stored in the per-user prefix's registry" "[Software\\\\Quillfen\\\\Glyphdock\\\\Status] in user.reg" \
     "$(grep -c Quillfen "$prefix/user.reg" 2>&1) lines naming Quillfen"
 
-# Second start: the same prefix, not made again.
+# The Japanese UI font names mapped onto the IPA faces in the prefix's registry.
+unmapped() { (. "$PKG_TOP/tests/harness/lib.sh" && WINEPREFIX="$prefix" glyphdock_fonts_unmapped); }
+glyphdock_names() { (. "$PKG_TOP/tests/harness/lib.sh" && glyphdock_font_replacements | cut -d'|' -f1); }
+check_eq "first start: the prefix maps every Japanese UI font name" "" "$(unmapped)"
+# The launcher is installed alone, so it has its own copy of the harness's font helper.
+copy() { sed -n '/^# >>> Japanese UI fonts/,/^# <<< Japanese UI fonts/p' "$1"; }
+[ -n "$(copy "$PKG_TOP/packaging/glyphdock")" ] &&
+  [ "$(copy "$PKG_TOP/packaging/glyphdock")" = "$(copy "$PKG_TOP/tests/harness/lib.sh")" ] &&
+  pass "the launcher's font helper is the harness's, word for word" ||
+  fail "the launcher's font helper is the harness's, word for word" "the same block in both" \
+    "$(diff <(copy "$PKG_TOP/packaging/glyphdock") <(copy "$PKG_TOP/tests/harness/lib.sh") | head -5)"
+
+# Second start: the same prefix, not made again. It is taken as one an older launcher
+# made, without the font replacements: they are set again on the way.
+env -u WINEDEBUG WINEDEBUG=-all WINEPREFIX="$prefix" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 \
+  timeout 60 wine reg delete 'HKCU\Software\Wine\Fonts\Replacements' /f >/dev/null 2>&1
+WINEPREFIX="$prefix" timeout 60 wineserver -w
+check_eq "the replacements removed for the second start" "$(glyphdock_names)" "$(unmapped)"
 touch "$prefix/drive_c/kept-between-starts"
 marker_before=$(stat -c %Y.%i "$prefix/.glyphdock-ready" 2>&1)
 run_launcher 2
@@ -102,5 +119,7 @@ check_eq "second start: the prefix reused (ready marker untouched)" "$marker_bef
   fail "second start: nothing set up again" "the prefix's files kept, no 'setting up' line" "$(cat "$PKG_TMP/err2")"
 close_program
 check_eq "the second run ends with 0 after a close" "0" "$?"
+WINEPREFIX="$prefix" timeout 60 wineserver -w
+check_eq "second start: the font replacements set again" "" "$(unmapped)"
 
 pkg_done
