@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/owners.h"
 #include "ui/programfixture.h"
 
 namespace {
@@ -18,68 +19,40 @@ namespace {
 // The font file's own naming table: the same bytes for the same face, whatever name the
 // face was asked for by.
 std::vector<char> NamingTable(HFONT font) {
-  std::vector<char> table;
-  HDC screen = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(screen, font);
+  TScreenDC screen;
+  TSelectGuard selected(screen.Get(), font);
   const DWORD tag = 'n' | ('a' << 8) | ('m' << 16) | ('e' << 24);
-  const DWORD size = GetFontData(screen, tag, 0, nullptr, 0);
-  if (size != GDI_ERROR && size > 0) {
-    table.resize(size);
-    if (GetFontData(screen, tag, 0, table.data(), size) != size) table.clear();
-  }
-  SelectObject(screen, old);
-  ReleaseDC(nullptr, screen);
+  const DWORD size = GetFontData(screen.Get(), tag, 0, nullptr, 0);
+  std::vector<char> table(size == GDI_ERROR ? 0 : size);
+  if (!table.empty() && GetFontData(screen.Get(), tag, 0, table.data(), size) != size) table.clear();
   return table;
 }
 
-struct TFontOwner {
-  HFONT Font;
-  explicit TFontOwner(HFONT font) : Font(font) {}
-  ~TFontOwner() {
-    if (Font) DeleteObject(Font);
-  }
-  TFontOwner(const TFontOwner&) = delete;
-  TFontOwner& operator=(const TFontOwner&) = delete;
-};
-
-HFONT FaceAsked(const char* face) {
-  return CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+TOwnedGdi FaceAsked(const char* face) {
+  return TOwnedGdi(CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face));
 }
+HFONT Font(const TOwnedGdi& owned) { return static_cast<HFONT>(owned.Get()); }
 
 // Pixels inked by an underscore drawn as a label draws its text, in a cell of a label's height.
 int UnderscoreInk(HFONT font) {
   constexpr int width = 40, height = 21;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  ReleaseDC(nullptr, screen);
   BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  int ink = -1;
-  if (bitmap && bits) {
-    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-    HGDIOBJ oldFont = SelectObject(memory, font);
-    RECT cell{0, 0, width, height};
-    FillRect(memory, &cell, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    SetBkMode(memory, TRANSPARENT);
-    SetTextColor(memory, RGB(0, 0, 0));
-    DrawTextA(memory, "_", 1, &cell, DT_LEFT | DT_NOPREFIX | DT_SINGLELINE);
-    GdiFlush();
-    ink = 0;
-    for (int i = 0; i < width * height; ++i) {
-      if ((static_cast<const DWORD*>(bits)[i] & 0xFF) < 0x80) ++ink;
-    }
-    SelectObject(memory, oldFont);
-    SelectObject(memory, oldBitmap);
-    DeleteObject(bitmap);
-  }
-  DeleteDC(memory);
+  TMemDC memory(CreateCompatibleDC(nullptr));
+  TOwnedBitmap bitmap(CreateDIBSection(memory.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bitmap || !bits) return -1;
+  TSelectGuard selectedBitmap(memory.Get(), bitmap.Get());
+  TSelectGuard selectedFont(memory.Get(), font);
+  RECT cell{0, 0, width, height};
+  FillRect(memory.Get(), &cell, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  SetBkMode(memory.Get(), TRANSPARENT);
+  SetTextColor(memory.Get(), RGB(0, 0, 0));
+  DrawTextA(memory.Get(), "_", 1, &cell, DT_LEFT | DT_NOPREFIX | DT_SINGLELINE);
+  GdiFlush();
+  int ink = 0;
+  for (int i = 0; i < width * height; ++i) ink += (static_cast<const DWORD*>(bits)[i] & 0xFF) < 0x80;
   return ink;
 }
 
@@ -92,10 +65,8 @@ std::string FaceName(HFONT font) {
 }  // namespace
 
 TEST_F(TProgramTest, EveryWindowsTextIsDrawnInTheProportionalIpaGothic) {
-  TFontOwner proportional(FaceAsked("IPAPGothic"));
-  TFontOwner fixed(FaceAsked("IPAGothic"));
-  const std::vector<char> wanted = NamingTable(proportional.Font);
-  if (wanted.empty() || wanted == NamingTable(fixed.Font)) {
+  const std::vector<char> wanted = NamingTable(Font(FaceAsked("IPAPGothic")));
+  if (wanted.empty() || wanted == NamingTable(Font(FaceAsked("IPAGothic")))) {
     GTEST_SKIP() << "the IPA Gothic fonts (fonts-ipafont-gothic) are not there to tell apart";
   }
 
@@ -116,7 +87,9 @@ TEST_F(TProgramTest, EveryWindowsTextIsDrawnInTheProportionalIpaGothic) {
     ASSERT_NE(c.Control, nullptr);
     HFONT font = reinterpret_cast<HFONT>(SendMessageA(c.Control, WM_GETFONT, 0, 0));
     ASSERT_NE(font, nullptr);
-    if (c.Asked) EXPECT_EQ(FaceName(font), c.Asked);
+    if (c.Asked) {
+      EXPECT_EQ(FaceName(font), c.Asked);
+    }
     EXPECT_TRUE(NamingTable(font) == wanted) << "the font asked as \"" << FaceName(font)
                                              << "\" is not drawn in IPAPGothic: the prefix lacks its replacement";
     EXPECT_GT(UnderscoreInk(font), 0) << "an underscore leaves no ink";
@@ -125,9 +98,7 @@ TEST_F(TProgramTest, EveryWindowsTextIsDrawnInTheProportionalIpaGothic) {
 
 // The names a Japanese desktop's windows ask for, each with the IPA face of its widths.
 TEST(FontReplacements, JapaneseUiNamesResolveToTheIpaFaceOfTheirWidths) {
-  TFontOwner proportional(FaceAsked("IPAPGothic"));
-  TFontOwner fixed(FaceAsked("IPAGothic"));
-  const std::vector<char> p = NamingTable(proportional.Font), f = NamingTable(fixed.Font);
+  const std::vector<char> p = NamingTable(Font(FaceAsked("IPAPGothic"))), f = NamingTable(Font(FaceAsked("IPAGothic")));
   if (p.empty() || p == f) GTEST_SKIP() << "the IPA Gothic fonts (fonts-ipafont-gothic) are not there to tell apart";
   const struct {
     const char* Name;
@@ -136,7 +107,6 @@ TEST(FontReplacements, JapaneseUiNamesResolveToTheIpaFaceOfTheirWidths) {
                {"MS Sans Serif", true},    {"ＭＳ ゴシック", false}, {"MS Gothic", false}};
   for (const auto& n : names) {
     SCOPED_TRACE(n.Name);
-    TFontOwner asked(FaceAsked(n.Name));
-    EXPECT_TRUE(NamingTable(asked.Font) == (n.Proportional ? p : f));
+    EXPECT_TRUE(NamingTable(Font(FaceAsked(n.Name))) == (n.Proportional ? p : f));
   }
 }
