@@ -50,8 +50,8 @@ else
   grep -qx '  apt-get update && apt-get install -y --no-install-recommends cmake' "$PKG_TMP/make.log" &&
     pass "as an ordinary user: the one apt-get command, naming cmake" ||
     fail "as an ordinary user: the one apt-get command, naming cmake" "apt-get ... install ... cmake" "$(cat "$PKG_TMP/make.log")"
-  ! grep -q 'not found' "$PKG_TMP/make.log" && pass "as an ordinary user: no command missing on the way" ||
-    fail "as an ordinary user: no command missing on the way" "no 'not found'" "$(cat "$PKG_TMP/make.log")"
+  ! grep -Eq 'not found|No such file' "$PKG_TMP/make.log" && pass "as an ordinary user: no command missing on the way" ||
+    fail "as an ordinary user: no command missing on the way" "no 'not found' or 'No such file'" "$(cat "$PKG_TMP/make.log")"
   [ ! -e "$PKG_TMP/apt-get.log" ] && pass "as an ordinary user: nothing installed" ||
     fail "as an ordinary user: nothing installed" "apt-get not run" "$(cat "$PKG_TMP/apt-get.log")"
 fi
