@@ -1380,7 +1380,7 @@ def part_firstsave(steps):
            "WINEDEBUG": "-all", "LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8", "DISPLAY": saved_env["DISPLAY"],
            "WINEDLLOVERRIDES": "mscoree=;mshtml="}
     if os.geteuid() == 0:
-        AS_USER = ["runuser", "-u", user, "--", "env", "-i"]
+        AS_USER = [shutil.which("runuser"), "-u", user, "--", shutil.which("env"), "-i"]
     try:
         def prefix_made():
             log("      making a Wine prefix for %s (about half a minute)" % user)
@@ -1440,10 +1440,12 @@ def part_firstsave(steps):
         steps("program in the user's own folder: dialogs in the program's folder",
               lambda: session(own, unix_to_wine(own), own))
     finally:
-        if PROBE is not None and PROBE is not saved_probe:
-            PROBE.close()
-        end_wineserver()
-        AS_USER = []
+        try:
+            if PROBE is not None and PROBE is not saved_probe:
+                PROBE.close()
+            end_wineserver()
+        finally:
+            AS_USER = []
         ENV, PROBE = saved_env, saved_probe
         shutil.rmtree(base, ignore_errors=True)
 
