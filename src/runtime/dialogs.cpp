@@ -67,10 +67,11 @@ void TFileDialog::SetInitialDirToDocuments() {
 bool TFileDialog::Execute(HWND owner) {
   if (FDocumentsPending) {
     FDocumentsPending = false;
-    char documents[MAX_PATH] = {};
-    // Without a documents folder the dialog opens where the platform chooses.
-    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)))
-      InitialDir = documents;
+    wchar_t documents[MAX_PATH] = {};
+    // Without a documents folder the dialog opens where the platform chooses. The folder
+    // is asked for in full, so that a user name the code page cannot spell still works.
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)))
+      InitialDir = NarrowFileName(documents);
   }
   // "Text|*.ext|..." becomes NUL-separated pairs ending in a double NUL.
   std::string filter = Filter;

@@ -5,8 +5,8 @@
 #include "runtime/owners.h"
 
 namespace {
-// The code page of the narrow calls: 932 where the program is meant to run, and the one
-// a narrow name must be in for CreateFileA and ExtractIconA to find the file.
+// Conversions use the code page of the narrow calls (932 where the program is meant to
+// run): a narrow name must be in it for CreateFileA and ExtractIconA to find the file.
 bool ConvertsWithoutLoss(const std::wstring& wide, std::string& narrow) {
   if (wide.empty()) {
     narrow.clear();

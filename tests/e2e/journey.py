@@ -1314,7 +1314,10 @@ def part_resting(steps):
     def right():
         xdo("click", 3)
         wait_for("the entry selected and its file in the status line", selected_with_status, timeout=5)
-        wait_for("the shortcut menu", lambda: (bool(popups()), popups()), timeout=5)
+        rect = wait_for("the shortcut menu", lambda: (bool(popups()), popups()), timeout=5)[0]
+        time.sleep(0.2)  # let it finish painting
+        states = menu_entry_states(rect)
+        expect(states == ["enabled"] * 3, "Open, Save As and Copy enabled by the press on the entry", states)
         close_menus()
 
     def double():
