@@ -1,8 +1,11 @@
 #include "runtime/dialogs.h"
 
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <vector>
+
+#include "runtime/filenames.h"
 
 namespace {
 // The open dialog's name buffer when several files may be selected.
@@ -53,16 +56,71 @@ void TFileDialog::SetInitialDir(const std::string& folder) {
   std::string dir = folder;
   if (dir.size() > 1 && EndsWithSeparator(dir) && !PrecedingIsColon(dir)) dir.pop_back();
   InitialDir = dir;
+  FDocumentsPending = false;
+}
+
+void TFileDialog::SetInitialDirToDocuments() {
+  InitialDir.clear();
+  FDocumentsPending = true;
 }
 
 bool TFileDialog::Execute(HWND owner) {
+  if (FDocumentsPending) {
+    FDocumentsPending = false;
+    wchar_t documents[MAX_PATH] = {};
+    // Without a documents folder the dialog opens where the platform chooses. The folder
+    // is asked for in full, so that a user name the code page cannot spell still works.
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)))
+      InitialDir = NarrowFileName(documents);
+  }
   // "Text|*.ext|..." becomes NUL-separated pairs ending in a double NUL.
   std::string filter = Filter;
   for (char& c : filter) {
     if (c == '|') c = '\0';
   }
   filter.append(2, '\0');
+  return FKind == TKind::Open ? ExecuteOpen(owner, filter) : ExecuteSave(owner, filter);
+}
 
+bool TFileDialog::ExecuteOpen(HWND owner, const std::string& filter) {
+  const std::wstring wideFilter = WideText(filter);
+  const std::wstring initialDir = WideText(InitialDir);
+  const std::wstring offered = WideText(FileName);
+  std::vector<wchar_t> names(NameBufferSize + 1, L'\0');
+  offered.copy(names.data(), std::min<std::size_t>(offered.size(), NameBufferSize));
+
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = wideFilter.c_str();
+  ofn.nFilterIndex = static_cast<DWORD>(FilterIndex);
+  ofn.lpstrFile = names.data();
+  ofn.nMaxFile = NameBufferSize;
+  ofn.lpstrInitialDir = initialDir.empty() ? nullptr : initialDir.c_str();
+  ofn.Flags = Options | OFN_EXPLORER | OFN_ENABLEHOOK;
+  ofn.lpfnHook = &PlaceDialogHook;
+  // A cancel, and a selection whose names do not fit the buffer, change nothing.
+  if (!GetOpenFileNameW(&ofn)) return false;
+  FilterIndex = static_cast<int>(ofn.nFilterIndex);
+
+  Files.clear();
+  const wchar_t* first = names.data();
+  const std::wstring folderOrName(first);
+  const wchar_t* next = first + folderOrName.size() + 1;
+  if ((Options & OFN_ALLOWMULTISELECT) && *next != L'\0') {
+    // Several files: the folder, then each file name; each full name is made narrow.
+    const bool separated = !folderOrName.empty() && (folderOrName.back() == L'\\' || folderOrName.back() == L'/');
+    for (; *next != L'\0'; next += std::wstring(next).size() + 1) {
+      Files.push_back(NarrowFileName(folderOrName + (separated ? L"" : L"\\") + next));
+    }
+  } else {
+    Files.push_back(NarrowFileName(folderOrName));
+  }
+  FileName = Files.front();
+  return true;
+}
+
+bool TFileDialog::ExecuteSave(HWND owner, const std::string& filter) {
   std::vector<char> names(NameBufferSize + 1, '\0');
   FileName.copy(names.data(), std::min<std::size_t>(FileName.size(), NameBufferSize));
 
@@ -76,27 +134,9 @@ bool TFileDialog::Execute(HWND owner) {
   ofn.lpstrInitialDir = InitialDir.empty() ? nullptr : InitialDir.c_str();
   ofn.Flags = Options | OFN_EXPLORER | OFN_ENABLEHOOK;
   ofn.lpfnHook = &PlaceDialogHook;
-
-  const BOOL ok = FKind == TKind::Open ? GetOpenFileNameA(&ofn) : GetSaveFileNameA(&ofn);
-  // A cancel, and a selection whose names do not fit the buffer, change nothing.
-  if (!ok) return false;
+  if (!GetSaveFileNameA(&ofn)) return false;
   FilterIndex = static_cast<int>(ofn.nFilterIndex);
-
-  Files.clear();
-  const char* first = names.data();
-  const std::string folderOrName(first);
-  const char* next = first + folderOrName.size() + 1;
-  if ((Options & OFN_ALLOWMULTISELECT) && *next != '\0') {
-    // Several files: the folder, then each file name.
-    for (; *next != '\0'; next += std::string(next).size() + 1) {
-      std::string full = folderOrName;
-      if (!EndsWithSeparator(full)) full += '\\';
-      full += next;
-      Files.push_back(std::move(full));
-    }
-  } else {
-    Files.push_back(folderOrName);
-  }
+  Files.assign(1, std::string(names.data()));
   FileName = Files.front();
   return true;
 }

@@ -7,6 +7,7 @@
 #include "export/clipboardexport.h"
 #include "export/saveas.h"
 #include "runtime/application.h"
+#include "runtime/filenames.h"
 #include "ui/about.h"
 #include "ui/busy.h"
 #include "ui/resource.h"
@@ -87,6 +88,10 @@ HMENU BuildMenu(HMENU menu, const TMenuItemDesc* items, int count) {
 }
 
 bool IsLead(unsigned char b) { return IsDBCSLeadByteEx(932, b) != FALSE; }
+
+std::size_t DriveLength(const std::string& path) {
+  return (path.size() >= 2 && path[1] == ':' && !IsLead(static_cast<unsigned char>(path[0]))) ? 2 : 0;
+}
 }  // namespace
 
 TMainForm::TMainForm() : TForm(MainDesc) {}
@@ -166,12 +171,10 @@ void TMainForm::Resize() {
   }
 }
 
-std::string TMainForm::InitialFolderOf(const std::string& exePath) {
+std::string TMainForm::ProgramFolderOf(const std::string& exePath) {
   // Drive, then the folder from the separator after it through the last separator.
-  std::size_t start = (exePath.size() >= 2 && exePath[1] == ':' && !IsLead(static_cast<unsigned char>(exePath[0])))
-                          ? 2 : 0;
-  std::size_t end = start;  // one past the last separator
-  for (std::size_t i = start; i < exePath.size(); ++i) {
+  std::size_t end = DriveLength(exePath);  // one past the last separator
+  for (std::size_t i = end; i < exePath.size(); ++i) {
     const auto b = static_cast<unsigned char>(exePath[i]);
     if (IsLead(b) && i + 1 < exePath.size()) {
       ++i;
@@ -179,19 +182,31 @@ std::string TMainForm::InitialFolderOf(const std::string& exePath) {
       end = i + 1;
     }
   }
-  return exePath.substr(start, end - start);
+  return exePath.substr(0, end);
+}
+
+std::string TMainForm::InitialFolderOf(const std::string& exePath) {
+  return ProgramFolderOf(exePath).substr(DriveLength(exePath));
 }
 
 void TMainForm::FormCreate() {
   FFileList = std::make_unique<std::vector<std::string>>();
   char exe[MAX_PATH + 1] = {};
   GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  const std::string folder = InitialFolderOf(exe);
-  FOpenDialog.SetInitialDir(folder);
+  // The dialogs start in the program's folder where this user can save into it; an
+  // installed program's folder usually refuses every user's first Save, so there they
+  // start in the user's documents folder instead.
+  if (FolderAcceptsNewFile(ProgramFolderOf(exe))) {
+    const std::string folder = InitialFolderOf(exe);
+    FOpenDialog.SetInitialDir(folder);
+    FSaveDialog.SetInitialDir(folder);
+  } else {
+    FOpenDialog.SetInitialDirToDocuments();
+    FSaveDialog.SetInitialDirToDocuments();
+  }
   FOpenDialog.Options = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST;
   FOpenDialog.Filter = "Program files (*.exe;*.dll)|*.exe;*.dll|All files (*.*)|*.*";
   FOpenDialog.FilterIndex = 1;
-  FSaveDialog.SetInitialDir(folder);
   FSaveDialog.Options = OFN_HIDEREADONLY | OFN_ENABLESIZING;
   FSaveDialog.Filter = "Icon files (*.ico)|*.ico|All files (*.*)|*.*";
   FSaveDialog.FilterIndex = 1;
@@ -291,15 +306,16 @@ void TMainForm::WMDropFiles(HDROP drop) {
   {
     TDropGuard guard{drop};
     FStore.Clear();
-    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    // The names come in full and are made narrow one by one (see NarrowFileName).
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     Application.SetCursor(TCursor::HourGlass);
     struct TCursorGuard {
       ~TCursorGuard() { Application.SetCursor(TCursor::Default); }
     } cursor;
     for (UINT i = 0; i < count; ++i) {
-      char name[MAX_PATH] = {};
-      DragQueryFileA(drop, i, name, MAX_PATH);
-      FFileList->push_back(name);
+      wchar_t name[MAX_PATH] = {};
+      DragQueryFileW(drop, i, name, MAX_PATH);
+      FFileList->push_back(NarrowFileName(name));
     }
   }
   CollectIcons();

@@ -56,6 +56,8 @@ public:
   // The initial folder of the file dialogs for an executable's full path: the folder
   // part without the drive.
   static std::string InitialFolderOf(const std::string& exePath);
+  // The same folder with its drive, as the file system takes it.
+  static std::string ProgramFolderOf(const std::string& exePath);
 
 protected:
   void ControlsCreated() override;

@@ -26,6 +26,7 @@ import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 
@@ -40,6 +41,8 @@ ICON_FILE_SIZE = 766
 ARGS = None
 ENV = None
 SCREEN_SHOTS = []
+# Put before every Wine command: empty, or runuser and a clean environment for another user.
+AS_USER = []
 
 
 class StepFailure(Exception):
@@ -67,8 +70,14 @@ def wine_env(prefix, display):
     return env
 
 
+def wine_cmd(cmd):
+    if not AS_USER:
+        return list(cmd)
+    return AS_USER + ["%s=%s" % kv for kv in sorted(ENV.items())] + list(cmd)
+
+
 def run(cmd, timeout=60, check=True, **kw):
-    result = subprocess.run(cmd, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    result = subprocess.run(wine_cmd(cmd), env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             timeout=timeout, **kw)
     if check and result.returncode != 0:
         raise StepFailure("%s failed (%d): %s" % (cmd, result.returncode,
@@ -78,9 +87,9 @@ def run(cmd, timeout=60, check=True, **kw):
 
 def end_wineserver():
     # Only this prefix's server: the suite owns the prefix.
-    subprocess.run(["wineserver", "-k"], env=ENV, stdout=subprocess.DEVNULL,
+    subprocess.run(wine_cmd(["wineserver", "-k"]), env=ENV, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=30)
-    subprocess.run(["wineserver", "-w"], env=ENV, stdout=subprocess.DEVNULL,
+    subprocess.run(wine_cmd(["wineserver", "-w"]), env=ENV, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=30)
 
 
@@ -108,10 +117,10 @@ def system32(name):
 class Program:
     """The Glyphdock process, started with wine as a person starts it."""
 
-    def __init__(self):
-        exe = os.path.join(ARGS.bin, "Glyphdock.exe")
-        self.proc = subprocess.Popen(["wine", exe], env=ENV, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL, cwd=ARGS.work)
+    def __init__(self, exe=None, cwd=None):
+        exe = exe or os.path.join(ARGS.bin, "Glyphdock.exe")
+        self.proc = subprocess.Popen(wine_cmd(["wine", exe]), env=ENV, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, cwd=cwd or ARGS.work)
 
     def exited(self):
         return self.proc.poll() is not None
@@ -120,14 +129,17 @@ class Program:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait(timeout=10)
+        if AS_USER and self.proc.returncode != 0:
+            # runuser's child, the Wine process, outlives runuser: end the user's session.
+            end_wineserver()
 
 
 class Probe:
     """glyphdock_probe.exe kept running: one command line in, answer lines until '.'."""
 
-    def __init__(self):
-        exe = os.path.join(ARGS.bin, "glyphdock_probe.exe")
-        self.proc = subprocess.Popen(["wine", exe], env=ENV, stdin=subprocess.PIPE,
+    def __init__(self, exe=None):
+        exe = exe or os.path.join(ARGS.bin, "glyphdock_probe.exe")
+        self.proc = subprocess.Popen(wine_cmd(["wine", exe]), env=ENV, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def ask(self, command):
@@ -387,6 +399,15 @@ def type_text(text):
     xdo("type", "--delay", 4, text)
 
 
+def paste_text(text):
+    """Puts text on the X clipboard, as another program would, and pastes it with Ctrl+V:
+    the keyboard cannot type every character (those beyond the basic plane, for one)."""
+    subprocess.run(["xclip", "-selection", "clipboard", "-i"], env=ENV, input=text.encode("utf-8"),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=10, check=True)
+    time.sleep(0.3)
+    key("ctrl+v")
+
+
 # ---------------------------------------------------------------------------------------
 # Looking at the screen: menus are read from their pixels.
 
@@ -473,8 +494,8 @@ def close_menus():
 # ---------------------------------------------------------------------------------------
 # Steps shared by the parts.
 
-def start_program():
-    program = Program()
+def start_program(exe=None, cwd=None):
+    program = Program(exe, cwd)
 
     def shown():
         m = main_state()
@@ -518,7 +539,7 @@ def wait_file_dialog(expected_name=None):
     return dialog
 
 
-def file_dialog_choose(folder, names_text):
+def file_dialog_choose(folder, names_text, paste=False):
     """Types the folder and Enter (the dialog goes there), then the names and Enter."""
     wait_file_dialog()
     key("End", "shift+Home")
@@ -526,7 +547,12 @@ def file_dialog_choose(folder, names_text):
     key("Return")
     time.sleep(0.4)
     key("End", "shift+Home")
-    type_text(names_text)
+    if paste:
+        key("BackSpace")
+        paste_text(names_text)
+        time.sleep(0.2)
+    else:
+        type_text(names_text)
     key("Return")
 
 
@@ -933,6 +959,41 @@ def part_journey(steps):
     steps("restart with a clamped placement", restart_clamped)
 
 
+def drag(paths):
+    """Drags the files from an X program's window onto the list, holding the button."""
+    source = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "dragsource.py"),
+                               "640", "520"] + paths, env=ENV, stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        line = source.stdout.readline().decode().strip()
+        expect(line == "ready", "the drag source on screen", line)
+        time.sleep(0.3)
+        m = main_state()
+        target = (m.list_rect[2] - 40, m.list_rect[3] - 20)
+        start = (700, 545)
+        xdo("mousemove", *start)
+        time.sleep(0.2)
+        xdo("mousedown", 1)
+        time.sleep(0.2)
+        # Move in small steps, as a hand does: the drag begins past a threshold and the
+        # target is found by the pointer passing over it.
+        for i in range(1, 25):
+            xdo("mousemove", start[0] + (target[0] - start[0]) * i // 24, start[1] + (target[1] - start[1]) * i // 24)
+            time.sleep(0.04)
+        time.sleep(0.4)
+        xdo("mousemove", target[0] + 1, target[1] + 1)
+        time.sleep(0.3)
+        xdo("mouseup", 1)
+        line = source.stdout.readline().decode().strip()
+        expect(line == "sent %d" % len(paths), "the drop target to take %d files" % len(paths), line)
+    finally:
+        source.stdin.close()
+        try:
+            source.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            source.kill()
+
+
 def seed_placement(left, top, width, height):
     """A placement as an earlier run would have left it, so the part starts where it expects."""
     for name, value in (("Top", top), ("Left", left), ("Width", width), ("Height", height)):
@@ -956,40 +1017,6 @@ def part_drop(steps):
         m = select_entry(0)
         expect(m.tool(1) == "enabled" and m.tool(3) == "enabled", "Save As and Copy enabled", m.summary())
     steps("open with the tool button", start)
-
-    def drag(paths):
-        """Drags the files from an X program's window onto the list, holding the button."""
-        source = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "dragsource.py"),
-                                   "640", "520"] + paths, env=ENV, stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        try:
-            line = source.stdout.readline().decode().strip()
-            expect(line == "ready", "the drag source on screen", line)
-            time.sleep(0.3)
-            m = main_state()
-            target = (m.list_rect[2] - 40, m.list_rect[3] - 20)
-            start = (700, 545)
-            xdo("mousemove", *start)
-            time.sleep(0.2)
-            xdo("mousedown", 1)
-            time.sleep(0.2)
-            # Move in small steps, as a hand does: the drag begins past a threshold and the
-            # target is found by the pointer passing over it.
-            for i in range(1, 25):
-                xdo("mousemove", start[0] + (target[0] - start[0]) * i // 24, start[1] + (target[1] - start[1]) * i // 24)
-                time.sleep(0.04)
-            time.sleep(0.4)
-            xdo("mousemove", target[0] + 1, target[1] + 1)
-            time.sleep(0.3)
-            xdo("mouseup", 1)
-            line = source.stdout.readline().decode().strip()
-            expect(line == "sent %d" % len(paths), "the drop target to take %d files" % len(paths), line)
-        finally:
-            source.stdin.close()
-            try:
-                source.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                source.kill()
 
     def drop_no_icons():
         drag([os.path.join(fixtures, "noicons.dll")])
@@ -1154,16 +1181,296 @@ def part_sequence(steps):
         steps("session %d (%s)" % (number + 1, actions[number % len(actions)]), lambda n=number: session(n))
 
 
-PARTS = {"journey": part_journey, "drop": part_drop, "cancel": part_cancel, "sequence": part_sequence}
+def short_or_same(wine_name):
+    """The name the program goes by: unchanged when code page 932 spells it, else the
+    platform's short name (asked of the platform itself, through the probe)."""
+    try:
+        wine_name.encode("cp932")
+        return wine_name
+    except UnicodeEncodeError:
+        pass
+    answer = PROBE.ask("short " + wine_name)
+    expect(answer and answer[0].startswith("short "), "a short name for %s" % wine_name, answer)
+    short = answer[0][len("short "):]
+    expect("~" in short and short.isascii(), "a generated 8.3 name for %s" % wine_name, short)
+    return short
 
 
-def start_display():
-    """The harness provides a display; run on a private Xvfb when there is none."""
-    if os.environ.get("DISPLAY"):
+def part_names(steps):
+    """Files whose names code page 932 cannot spell, among ordinary ones: dropped, and
+    chosen in the open dialog one at a time and several together."""
+    sources = {"résumé.dll": "three.dll", "한글 메모장.dll": "two.dll", "emoji 😀.dll": "three.dll",
+               "plain.dll": "two.dll", "日本語の名前.dll": "three.dll"}
+    icons = {"three.dll": 3, "two.dll": 2}
+    folder = os.path.join(ARGS.work, "names")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for name, source in sources.items():
+        shutil.copyfile(os.path.join(ARGS.fixtures, source), os.path.join(folder, name))
+    state = {}
+
+    def check_run(names, in_order=True):
+        """Every icon of every file, numbered without a gap, each naming its file. The
+        open dialog may hand several names over in its own order: then each file's icons
+        must still sit together, once per file."""
+        total = sum(icons[sources[n]] for n in names)
+        m = wait_idle(total)
+        expect(m.captions() == ["Icon%d" % i for i in range(1, total + 1)],
+               "captions Icon1..Icon%d" % total, m.captions())
+        used = {short_or_same(unix_to_wine(os.path.join(folder, n))).lower(): n for n in names}
+        seen = [status_of_entry(i).lower() for i in range(total)]
+        runs = []
+        for s_ in seen:
+            if runs and runs[-1][0] == s_:
+                runs[-1][1] += 1
+            else:
+                runs.append([s_, 1])
+        order = [used.get(r[0], r[0]) for r in runs]
+        expect(sorted(order) == sorted(names) and all(icons[sources[used[r[0]]]] == r[1] for r in runs),
+               "the status line naming each entry's file as the program uses it: %s" % sorted(used), seen)
+        if in_order:
+            expect(order == names, "the files in the order given", order)
+
+    def start():
+        seed_placement(40, 30, 420, 360)
+        state["program"] = start_program()
+        focus_main()
+    steps("start", start)
+
+    def drop():
+        names = ["résumé.dll", "plain.dll", "한글 메모장.dll", "日本語の名前.dll"]
+        drag([os.path.join(folder, n) for n in names])
+        check_run(names)
+    steps("drop such names among ordinary ones", drop)
+
+    def open_one():
+        m = focus_main()
+        click(centre(m.tools[0][1]))
+        file_dialog_choose(folder, '"emoji 😀.dll"', paste=True)
+        check_run(["emoji 😀.dll"])
+    steps("open one such name", open_one)
+
+    def open_several():
+        names = ["plain.dll", "résumé.dll", "한글 메모장.dll", "emoji 😀.dll", "日本語の名前.dll"]
+        m = focus_main()
+        click(centre(m.tools[0][1]))
+        file_dialog_choose(folder, " ".join('"%s"' % n for n in names), paste=True)
+        check_run(names, in_order=False)
+        screenshot("e2e-names.png")
+    steps("open several, such names among them", open_several)
+
+    def close():
+        close_program(state["program"])
+    steps("close", close)
+
+
+# Where entry 0 of a one-icon run appears with the window at 60,60, 640 x 480.
+RESTING_PLACEMENT = (60, 60, 640, 480)
+RESTING_POINT = (103, 153)
+
+
+def part_resting(steps):
+    """A press on a pointer that has not moved since before the program started: the
+    pointer rests where entry 0 will appear, the program starts afresh, a one-icon file
+    is opened with the keyboard only, and the button goes down and up without motion.
+    The display keeps its pointer between programs (-noreset), as a desktop does."""
+    fixtures = ARGS.fixtures
+    one = unix_to_wine(os.path.join(fixtures, "highcolour.dll")).lower()
+
+    def pointer():
+        out = subprocess.run(["xdotool", "getmouselocation"], env=ENV, stdout=subprocess.PIPE,
+                             timeout=10).stdout.decode()
+        f = dict(p.split(":") for p in out.split() if ":" in p)
+        return (int(f["x"]), int(f["y"]))
+
+    def session(press):
+        seed_placement(*RESTING_PLACEMENT)
+        if pointer() != RESTING_POINT:
+            xdo("mousemove", *RESTING_POINT)
+        program = start_program()
+        try:
+            key("alt+f")
+            wait_for("the File menu", lambda: (bool(popups()), popups()), timeout=5)
+            key("o")
+            file_dialog_choose(fixtures, '"highcolour.dll"')
+            m = wait_idle(1)
+            rect = m.items[0]["rect"]
+            at = pointer()
+            expect(at == RESTING_POINT and rect[0] <= at[0] < rect[2] and rect[1] <= at[1] < rect[3],
+                   "the pointer resting on entry 0 %s since the start" % (rect,), at)
+            press()
+            # Closed from the keyboard: the pointer stays where the next start finds it.
+            key("alt+f")
+            wait_for("the File menu", lambda: (bool(popups()), popups()), timeout=5)
+            key("x")
+            wait_for("the program to end", lambda: (program.exited(), "still running"), timeout=20)
+        finally:
+            program.kill()
+
+    def selected_with_status():
+        now = main_state()
+        return (now.selected == 0 and now.status.lower() == one, now.summary())
+
+    def left():
+        xdo("click", 1)
+        wait_for("the entry selected and its file in the status line", selected_with_status, timeout=5)
+
+    def right():
+        xdo("click", 3)
+        wait_for("the entry selected and its file in the status line", selected_with_status, timeout=5)
+        rect = wait_for("the shortcut menu", lambda: (bool(popups()), popups()), timeout=5)[0]
+        time.sleep(0.2)  # let it finish painting
+        states = menu_entry_states(rect)
+        expect(states == ["enabled"] * 3, "Open, Save As and Copy enabled by the press on the entry", states)
+        close_menus()
+
+    def double():
+        xdo("click", "--repeat", 2, "--delay", 120, 1)
+        wait_for("the entry selected and its file in the status line", selected_with_status, timeout=5)
+
+    # Twice each: the second start finds the pointer where the first one's press left it.
+    for name, press in (("left click", left), ("right press", right), ("double click", double)):
+        for round_ in (1, 2):
+            steps("%s on a resting pointer, start %d" % (name, round_),
+                  lambda p=press: session(p))
+
+
+FIRST_SAVE_USER = "glyphdock-user"
+
+
+def prepare_user():
+    """An ordinary user for whom the test can run Wine: this one when not root, else a
+    system user made for the purpose. Returns (name, reason-to-skip)."""
+    if os.geteuid() != 0:
+        import pwd
+        return pwd.getpwuid(os.geteuid()).pw_name, None
+    if shutil.which("runuser") is None or shutil.which("useradd") is None:
+        return None, "runuser or useradd is missing"
+    if subprocess.run(["id", FIRST_SAVE_USER], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+        made = subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                               FIRST_SAVE_USER], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if made.returncode != 0:
+            return None, "useradd %s failed: %s" % (FIRST_SAVE_USER, made.stdout.decode(errors="replace").strip())
+    return FIRST_SAVE_USER, None
+
+
+def part_firstsave(steps):
+    """The first Save of an ordinary user, with the program in a folder that user cannot
+    write (as when installed) and in one of the user's own. Both dialogs must start where
+    a Save succeeds: the user's documents folder, or the program's own folder."""
+    global AS_USER, ENV, PROBE
+    user, reason = prepare_user()
+    if reason:
+        steps.skip("first save as an ordinary user", reason)
+        return
+    import pwd
+    entry = pwd.getpwnam(user)
+    # Everything the user touches lives in a folder of its own that anyone can reach:
+    # the build tree may sit where this user cannot go.
+    base = os.path.join(tempfile.gettempdir(), "glyphdock-firstsave-%d" % os.getpid())
+    shutil.rmtree(base, ignore_errors=True)
+    installed, own, home, prefix = (os.path.join(base, n) for n in ("installed", "own", "home", "prefix"))
+    for d in (base, installed, own, home, prefix):
+        os.makedirs(d)
+    os.chmod(base, 0o755)
+    for d in (installed, own):
+        shutil.copyfile(os.path.join(ARGS.bin, "Glyphdock.exe"), os.path.join(d, "Glyphdock.exe"))
+    probe_exe = os.path.join(base, "glyphdock_probe.exe")
+    shutil.copyfile(os.path.join(ARGS.bin, "glyphdock_probe.exe"), probe_exe)
+    # The installed folder belongs to someone else and is read-only to the user.
+    os.chmod(installed, 0o555)
+    for d in (own, home, prefix):
+        os.chown(d, entry.pw_uid, entry.pw_gid)
+    os.chown(os.path.join(own, "Glyphdock.exe"), entry.pw_uid, entry.pw_gid)
+    saved_env, saved_probe = ENV, PROBE
+    ENV = {"HOME": home, "USER": user, "LOGNAME": user, "PATH": "/usr/bin:/bin", "WINEPREFIX": prefix,
+           "WINEDEBUG": "-all", "LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8", "DISPLAY": saved_env["DISPLAY"],
+           "WINEDLLOVERRIDES": "mscoree=;mshtml="}
+    if os.geteuid() == 0:
+        AS_USER = [shutil.which("runuser"), "-u", user, "--", shutil.which("env"), "-i"]
+    try:
+        def prefix_made():
+            log("      making a Wine prefix for %s (about half a minute)" % user)
+            run(["wine", "wineboot", "-i"], timeout=300)
+            run(["wineserver", "-w"], timeout=120)
+            globals()["PROBE"] = Probe(probe_exe)
+            answer = PROBE.ask("documents")
+            expect(answer and answer[0].startswith("documents "), "the user's documents folder", answer)
+            state["documents"] = answer[0][len("documents "):]
+            log("      documents folder: %s" % state["documents"])
+        state = {}
+        steps("a Wine prefix of the user's own", prefix_made)
+
+        def session(folder, dialog_folder, unix_folder):
+            """Opens highcolour.dll by its bare name (found only where the dialog starts),
+            then saves Icon1.ico where the save dialog starts, as offered."""
+            shutil.copyfile(os.path.join(ARGS.fixtures, "highcolour.dll"), os.path.join(unix_folder, "highcolour.dll"))
+            saved = os.path.join(unix_folder, "Icon1.ico")
+            if os.path.exists(saved):
+                os.remove(saved)
+            seed_placement(40, 30, 420, 360)
+            program = start_program(unix_to_wine(os.path.join(folder, "Glyphdock.exe")), home)
+            try:
+                m = focus_main()
+                click(centre(m.tools[0][1]))
+                wait_file_dialog()
+                key("End", "shift+Home")
+                type_text('"highcolour.dll"')
+                key("Return")
+                wait_idle(1)
+                status = status_of_entry(0)
+                want = (dialog_folder.rstrip("\\") + "\\highcolour.dll").lower()
+                expect(status.lower() == want, "the open dialog started in %s" % dialog_folder, status)
+                m = main_state()
+                click(centre(m.tools[1][1]))
+                wait_file_dialog("Icon1.ico")
+                key("Return")
+                wait_for("Icon1.ico saved in %s" % unix_folder,
+                         lambda: (os.path.exists(saved) and os.path.getsize(saved) == ICON_FILE_SIZE,
+                                  os.listdir(unix_folder)), timeout=10)
+                expect(message_box() is None, "no message box", [d.title for d in dialogs()])
+                wait_dialogs_gone()
+                close_program(program)
+            finally:
+                program.kill()
+            left = sorted(os.listdir(folder))
+            expect(left == sorted(["Glyphdock.exe"] + (["highcolour.dll", "Icon1.ico"] if folder == own else [])),
+                   "nothing left behind in the program's folder", left)
+
+        def documents_unix():
+            # C:\users\NAME\Documents inside the user's prefix (Wine links it into the home).
+            rest = state["documents"][3:].replace("\\", "/")
+            return os.path.realpath(os.path.join(prefix, "drive_c", rest))
+
+        steps("program in a folder the user cannot write: dialogs in the documents folder",
+              lambda: session(installed, state["documents"], documents_unix()))
+        steps("program in the user's own folder: dialogs in the program's folder",
+              lambda: session(own, unix_to_wine(own), own))
+    finally:
+        try:
+            if PROBE is not None and PROBE is not saved_probe:
+                PROBE.close()
+            end_wineserver()
+        finally:
+            AS_USER = []
+        ENV, PROBE = saved_env, saved_probe
+        shutil.rmtree(base, ignore_errors=True)
+
+
+PARTS = {"journey": part_journey, "drop": part_drop, "cancel": part_cancel, "sequence": part_sequence,
+         "names": part_names, "resting": part_resting, "firstsave": part_firstsave}
+
+
+def start_display(keep_pointer=False):
+    """The harness provides a display; run on a private Xvfb when there is none, or when
+    the part needs a screen that keeps its pointer between programs (-noreset: otherwise
+    the server resets, and centres the pointer, whenever its last client leaves)."""
+    if os.environ.get("DISPLAY") and not keep_pointer:
         return os.environ["DISPLAY"], None
-    for number in range(140, 160):
-        if not os.path.exists("/tmp/.X11-unix/X%d" % number):
-            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24"],
+    for number in range(140, 200):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % number) and not os.path.exists("/tmp/.X%d-lock" % number):
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"] +
+                                    (["-noreset"] if keep_pointer else []),
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             for _ in range(50):
                 if os.path.exists("/tmp/.X11-unix/X%d" % number):
@@ -1186,7 +1493,7 @@ def main():
     for name in ("bin", "fixtures", "work", "prefix", "screenshots"):
         setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
     os.makedirs(ARGS.work, exist_ok=True)
-    display, xvfb = start_display()
+    display, xvfb = start_display(keep_pointer=ARGS.part == "resting")
     ENV = wine_env(ARGS.prefix, display)
     steps = Steps(ARGS.part)
     started = time.monotonic()

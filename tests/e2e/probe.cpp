@@ -373,10 +373,42 @@ void CommandClipboardClear() {
   CloseClipboard();
 }
 
+// The platform's short (8.3) form of a full name given in UTF-8, in UTF-8; "none" when
+// the file system has none.
+void CommandShortName(const std::string& utf8) {
+  const int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(chars), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), chars);
+  wchar_t shortName[1024] = {};
+  const DWORD length = GetShortPathNameW(wide.c_str(), shortName, 1024);
+  if (length == 0 || length >= 1024) {
+    Line("none");
+    return;
+  }
+  char out[4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, shortName, -1, out, sizeof out, nullptr, nullptr);
+  Line(std::string("short ") + out);
+}
+
+// The user's documents folder as the shell gives it, in UTF-8.
+void CommandDocuments() {
+  wchar_t path[MAX_PATH] = {};
+  using TGetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+  HMODULE shell = LoadLibraryA("shell32.dll");
+  auto get = shell ? reinterpret_cast<TGetFolderPath>(GetProcAddress(shell, "SHGetFolderPathW")) : nullptr;
+  if (get == nullptr || FAILED(get(nullptr, 0x0005 /* CSIDL_PERSONAL */, nullptr, 0, path))) {
+    Line("none");
+    return;
+  }
+  char out[4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, path, -1, out, sizeof out, nullptr, nullptr);
+  Line(std::string("documents ") + out);
+}
+
 }  // namespace
 
 int main() {
-  char command[512];
+  char command[2048];
   while (std::fgets(command, sizeof command, stdin)) {
     std::string c = command;
     while (!c.empty() && (c.back() == '\n' || c.back() == '\r')) c.pop_back();
@@ -390,6 +422,8 @@ int main() {
     else if (c == "reg") CommandRegistry();
     else if (c == "clip") CommandClipboard();
     else if (c == "clipclear") CommandClipboardClear();
+    else if (c.rfind("short ", 0) == 0) CommandShortName(c.substr(6));
+    else if (c == "documents") CommandDocuments();
     else if (c == "screen") Line("screen " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + std::to_string(GetSystemMetrics(SM_CYSCREEN)));
     else Line("unknown " + c);
     Line(".");
