@@ -492,9 +492,9 @@ def mutant(rng, seed):
 
 def build_native_check(top, work):
     exe = work / 'fuzzcheck'
-    sources = [top / 'src/collect/iconfilecheck.cpp', HERE / 'fuzzcheck.cpp']
-    header = top / 'src/collect/iconfilecheck.h'
-    if exe.exists() and all(exe.stat().st_mtime > s.stat().st_mtime for s in sources + [header]):
+    sources = [top / 'src/iconfile/iconfile.cpp', top / 'src/collect/iconfilecheck.cpp', HERE / 'fuzzcheck.cpp']
+    headers = [top / 'src/iconfile/iconfile.h', top / 'src/collect/iconfilecheck.h']
+    if exe.exists() and all(exe.stat().st_mtime > s.stat().st_mtime for s in sources + headers):
         return exe
     cmd = ['g++', '-std=c++17', '-O1', '-g', '-fsanitize=address,undefined', '-fno-sanitize-recover=all',
            '-fno-omit-frame-pointer', '-Wall', '-Wextra', '-I', str(top / 'src')] + [str(s) for s in sources] + \
