@@ -1,6 +1,7 @@
 #include "iconfile/iconfile.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <utility>
@@ -60,6 +61,7 @@ public:
     out.resize(length);
     return Read(offset, out.data(), length);
   }
+  const TReadAt& ReadAt() const { return FReadAt; }
   // Notes why the file is refused (the first reason only) and answers false.
   bool Fail(const char* why) const {
     if (FProblem.empty()) FProblem = why;
@@ -78,22 +80,27 @@ private:
 // it starts with "RIFF", and for a device-independent bitmap otherwise. The animated
 // cursor reader follows chunk lengths past the image; the bitmap reader forms the sizes
 // of its parts in 32 bits and, for a 32-bit image, scans pixels it has not measured;
-// the PNG reader allocates whatever the header declares. So only two forms pass, each
-// measured here in 64 bits against the image's own length: a bitmap with an info header
-// of a known size and icon dimensions, or a PNG of icon dimensions whose chunks all lie
-// inside the image. Everything else (RIFF data, a 12-byte core header, unknown header
-// sizes, compressed bitmaps) is refused.
+// the PNG reader allocates whatever the header declares and inflates every compressed
+// text or profile chunk before the pixels. So only two forms pass, each measured here in
+// 64 bits against the image's own length: a bitmap with an info header of a known size
+// and icon dimensions, or a PNG of bounded dimensions whose chunks all lie inside the
+// image. Everything else (RIFF data, a 12-byte core header, unknown header sizes,
+// compressed bitmaps) is refused.
 
-// The decoder sets no bound on an image's sides of its own (it stretches whatever it is
-// given to the size asked for), and real programs carry images larger than the 256 x 256
-// that icon directories can describe (Wine's own winecfg.exe holds a 194 x 313 one). The
-// bound here is 1024 a side: at 32 bits a pixel such an image decodes to 4 MB, nothing
-// like the 1.6 GB a PNG declaring 20000 x 20000 pixels makes the decoder take, and no
-// size the decoder forms in 32 bits from it comes near wrapping.
-constexpr std::int64_t MaxImageSide = 1024;
+// The bitmap decoder sets no bound on an image's sides of its own (it stretches whatever
+// it is given to the size asked for), and real programs carry images larger than the
+// 256 x 256 that icon directories can describe (Wine's own winecfg.exe holds a 194 x 313
+// one). A bitmap may be 1024 a side: at 32 bits a pixel it decodes to 4 MB, and no size
+// the decoder forms in 32 bits from it comes near wrapping.
+constexpr std::int64_t MaxBitmapSide = 1024;
+// PNG images are read by a library that measures its own buffers; what bounds them here
+// is the memory and time of one decode: 4096 a side and 4 M pixels (16 MB at 32 bits,
+// a 2048 x 2048 image), far from the 1.6 GB a PNG declaring 20000 x 20000 pixels makes
+// the decoder take, and from the 2 GB where its sizes (formed in 32 bits) would wrap.
+constexpr std::uint64_t MaxPngSide = 4096;
+constexpr std::uint64_t MaxPngPixels = 4u << 20;
 // PNG chunks walked in one file, over all its images. Real icon images have a handful of
-// chunks each; a hostile file could hold a great many empty ones, or name one image
-// thousands of times over, and each chunk costs a read.
+// chunks each; a hostile file could hold a great many empty ones, and each costs a read.
 constexpr std::size_t MaxPngChunks = 65536;
 
 bool IsPngSignature(const unsigned char* p) {
@@ -107,9 +114,11 @@ struct TImageFacts {
   bool Png = false;
   std::uint32_t Width = 0, Height = 0;
   std::uint16_t BitCount = 0;
+  std::uint64_t Pixels() const { return std::uint64_t(Width) * Height; }
 };
 
-// Checks images, each place (offset and length) once however often it is named.
+// Checks images, each place (offset and length) once however often it is named; each
+// image's header is read once, in one piece.
 class TImageCheck {
 public:
   explicit TImageCheck(const TSource& src) : FSrc(src) {}
@@ -118,17 +127,25 @@ public:
     auto found = FSeen.find(place);
     if (found != FSeen.end()) return found->second;
     TImageFacts& facts = FSeen[place];
-    unsigned char start[8];
-    if (place.second < 8 || !FSrc.Read(place.first, start, 8))
+    // Enough for a bitmap's info header, or a PNG's signature, header chunk and the
+    // frame of the chunk after it.
+    unsigned char head[8 + 25 + 8] = {};
+    const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(place.second, sizeof head));
+    if (!FSrc.Inside(place.first, place.second)) {
+      FSrc.Fail("an icon image lies outside the file");
+    } else if (place.second < 8 || !FSrc.Read(place.first, head, got)) {
       FSrc.Fail("an icon image is shorter than any image form");
-    else if (IsPngSignature(start))
-      PngIsSound(place.first, place.second, facts);
-    else
-      DibIsSound(place.first, place.second, facts);
+    } else if (std::equal(head, head + 4, "RIFF")) {
+      FSrc.Fail("an icon image holds animated-cursor data");
+    } else if (IsPngSignature(head)) {
+      PngIsSound(place.first, place.second, head, facts);
+    } else {
+      DibIsSound(place.second, head, facts);
+    }
     return facts;
   }
 
-  // What a place checked before measured (every image of a sound file was).
+  // What a place checked before measured.
   TImageFacts Measured(const TPlace& place) const {
     auto found = FSeen.find(place);
     return found == FSeen.end() ? TImageFacts() : found->second;
@@ -144,14 +161,15 @@ public:
   }
 
 private:
-  // A PNG image: the signature, an IHDR chunk first (13 bytes long, each side 1..1024, a
-  // known bit depth and colour type), then chunks whose lengths stay inside the image, up
-  // to an IEND chunk.
-  void PngIsSound(std::uint64_t offset, std::uint32_t size, TImageFacts& facts) {
+  // A PNG image: the signature, an IHDR chunk first (13 bytes long, sides within the
+  // bounds above, a known bit depth and colour type), then chunks whose lengths stay
+  // inside the image, up to an IEND chunk, and none of the compressed chunks the decoder
+  // would inflate for nothing an icon shows (zTXt, iTXt, iCCP: each may inflate to
+  // megabytes, on every extraction).
+  void PngIsSound(std::uint64_t offset, std::uint32_t size, const unsigned char* head, TImageFacts& facts) {
     constexpr std::size_t ChunkFrame = 12;  // length, type, and the CRC after the body
     facts.Png = true;
-    unsigned char head[8 + 8 + 13];
-    if (size < 8 + ChunkFrame + 13 || !FSrc.Read(offset, head, sizeof head)) {
+    if (size < 8 + ChunkFrame + 13) {
       FSrc.Fail("a PNG icon image is cut short");
       return;
     }
@@ -159,9 +177,9 @@ private:
       FSrc.Fail("a PNG icon image does not begin with its header chunk");
       return;
     }
-    const std::uint32_t width = U32BigEndian(&head[16]), height = U32BigEndian(&head[20]);
-    if (width < 1 || width > MaxImageSide || height < 1 || height > MaxImageSide) {
-      FSrc.Fail("a PNG icon image has no sides or sides larger than 1024");
+    const std::uint64_t width = U32BigEndian(&head[16]), height = U32BigEndian(&head[20]);
+    if (width < 1 || width > MaxPngSide || height < 1 || height > MaxPngSide || width * height > MaxPngPixels) {
+      FSrc.Fail("a PNG icon image has no sides or more pixels than any icon");
       return;
     }
     const unsigned depth = head[24], colourType = head[25];
@@ -177,14 +195,20 @@ private:
       FSrc.Fail("a PNG icon image has an unknown bit depth or colour type");
       return;
     }
-    facts.Width = width;
-    facts.Height = height;
+    facts.Width = static_cast<std::uint32_t>(width);
+    facts.Height = static_cast<std::uint32_t>(height);
     facts.BitCount = static_cast<std::uint16_t>(depth * channels);
     std::uint64_t at = 8;
     for (; FChunksLeft > 0; --FChunksLeft) {
       unsigned char frame[8];
-      if (size - at < ChunkFrame || !FSrc.Read(offset + at, frame, 8)) {
+      if (size - at < ChunkFrame) {
         FSrc.Fail("a PNG icon image ends before its end chunk");
+        return;
+      }
+      // The frame after the header chunk came with the header.
+      if (at == 8 + 25 && size >= 8 + 25 + 8) std::copy(head + 33, head + 41, frame);
+      else if (!FSrc.Read(offset + at, frame, 8)) {
+        FSrc.Fail("a PNG icon image cannot be read");
         return;
       }
       const std::uint64_t length = U32BigEndian(&frame[0]);
@@ -196,20 +220,26 @@ private:
         facts.Sound = true;
         return;
       }
+      if (std::equal(frame + 4, frame + 8, "zTXt") || std::equal(frame + 4, frame + 8, "iTXt") ||
+          std::equal(frame + 4, frame + 8, "iCCP")) {
+        FSrc.Fail("a PNG icon image holds compressed text or a colour profile");
+        return;
+      }
       at += ChunkFrame + length;
     }
     FSrc.Fail("the file's PNG images hold too many chunks");
   }
 
-  // A bitmap image: an info header of 40, 52, 56, 108 or 124 bytes; width 1..1024; height
-  // positive, even (colour rows and mask rows stacked) and at most twice 1024; one plane;
-  // 1, 4, 8, 16, 24 or 32 bits a pixel; no compression, or bit fields at 16 or 32 bits; a
-  // colour table of at most 2^bits entries (256 at most above 8 bits, the most the
-  // platform ever counts); and header, bit fields, colour table, colour rows and mask rows
-  // all inside the image.
-  void DibIsSound(std::uint64_t offset, std::uint32_t size, TImageFacts& facts) {
-    unsigned char h[40];
-    if (size < 40 || !FSrc.Read(offset, h, 40)) {
+  // A bitmap image: an info header of 40, 52, 56, 108 or 124 bytes; width 1..1024; a
+  // height that is even (colour rows and mask rows stacked), not 0, and at most twice
+  // 1024 either way (negative: rows top-down); one plane; 1, 4, 8, 16, 24 or 32 bits a
+  // pixel; no compression, or bit fields at 16 or 32 bits; a colour table of at most
+  // 2^bits entries (256 at most above 8 bits, the most the platform ever counts); and
+  // header, bit fields, colour table and colour rows inside the image. The mask rows may
+  // be missing (many favicons have none): the decoder measures the room left for them
+  // and leaves the mask out when it is short.
+  void DibIsSound(std::uint32_t size, const unsigned char* h, TImageFacts& facts) {
+    if (size < 40) {
       FSrc.Fail("a bitmap icon image is shorter than its header");
       return;
     }
@@ -220,7 +250,8 @@ private:
     }
     const std::int64_t width = static_cast<std::int32_t>(U32(&h[4]));
     const std::int64_t height = static_cast<std::int32_t>(U32(&h[8]));
-    if (width < 1 || width > MaxImageSide || height < 2 || height % 2 != 0 || height / 2 > MaxImageSide) {
+    const std::int64_t rows = (height < 0 ? -height : height) / 2;
+    if (width < 1 || width > MaxBitmapSide || height % 2 != 0 || rows < 1 || rows > MaxBitmapSide) {
       FSrc.Fail("a bitmap icon image has sides no icon has");
       return;
     }
@@ -240,11 +271,9 @@ private:
     const std::uint64_t colours = coloursUsed != 0 ? coloursUsed : (bits <= 8 ? tableLimit : 0);
     // Bit fields follow a 40-byte header; the larger headers hold them inside.
     const std::uint64_t header = std::max<std::uint64_t>(headerSize, compression == BiBitfields ? 40 + 3 * 4 : 40);
-    const std::uint64_t rows = static_cast<std::uint64_t>(height / 2);
-    auto rowBytes = [width](std::uint64_t bitsPerPixel) { return (static_cast<std::uint64_t>(width) * bitsPerPixel + 31) / 32 * 4; };
-    const std::uint64_t total = header + colours * 4 + rowBytes(bits) * rows + rowBytes(1) * rows;
-    if (total > size) {
-      FSrc.Fail("a bitmap icon image is shorter than its pixels and mask");
+    const std::uint64_t colourRows = (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4 * static_cast<std::uint64_t>(rows);
+    if (header + colours * 4 + colourRows > size) {
+      FSrc.Fail("a bitmap icon image is shorter than its pixels");
       return;
     }
     facts.Width = static_cast<std::uint32_t>(width);
@@ -276,12 +305,79 @@ TIconImage MakeImage(const unsigned char* entry, std::uint32_t bytes, std::uint1
   image.Png = facts.Png;
   image.Offset = place.first;
   image.Size = place.second;
+  image.Sound = facts.Sound;
   return image;
 }
 
+// ---- Which image the shell picks ----------------------------------------------------------
+// For each icon the shell extracts, it reads the group's header and entries and picks
+// one entry: a header with a reserved word other than 0, or a type with neither low bit
+// set, it does not read at all, and then (as for a group without entries) it asks for
+// icon number 0. Otherwise it picks the entry nearest in width plus height to the size it
+// was asked for (the system's icon size, 32 x 32 for this program, which is not
+// DPI-aware), the first of those; among the entries at that distance, the one whose bit
+// count is nearest the display's depth, the first of those. The display's depth and
+// whether an entry of 0 x 0 counts as 256 x 256 depend on the system, so every pick any
+// of them makes is taken.
+constexpr int RequestSide = 32;
+
+bool GroupHeaderIsRead(const unsigned char* header) { return U16(header) == 0 && (U16(header + 2) & 3) != 0; }
+
+// The entries (each `stride` bytes, width and height first, bit count at byte 6) the
+// shell may pick; empty when it picks none (icon number 0 is then asked for).
+std::vector<std::size_t> PickedEntries(const unsigned char* entries, std::size_t stride, std::size_t count) {
+  std::vector<std::size_t> picks;
+  for (int zeroIs256 = 0; zeroIs256 < 2; ++zeroIs256) {
+    auto side = [&](std::size_t i, int k) {
+      const int w = entries[i * stride], h = entries[i * stride + 1];
+      return zeroIs256 && w == 0 && h == 0 ? 256 : (k == 0 ? w : h);
+    };
+    unsigned total = ~0u, xDiff = 0, yDiff = 0;
+    for (std::size_t i = 0; total != 0 && i < count; ++i) {
+      const unsigned x = static_cast<unsigned>(std::abs(RequestSide - side(i, 0)));
+      const unsigned y = static_cast<unsigned>(std::abs(RequestSide - side(i, 1)));
+      if (total > x + y) {
+        xDiff = x;
+        yDiff = y;
+        total = x + y;
+      }
+    }
+    for (int depth : {8, 16, 24, 32}) {
+      long best = -1;
+      unsigned colourDiff = ~0u;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (static_cast<unsigned>(std::abs(RequestSide - side(i, 0))) != xDiff ||
+            static_cast<unsigned>(std::abs(RequestSide - side(i, 1))) != yDiff)
+          continue;
+        const unsigned d = static_cast<unsigned>(std::abs(depth - static_cast<int>(U16(entries + i * stride + 6))));
+        if (colourDiff > d) {
+          best = static_cast<long>(i);
+          colourDiff = d;
+        }
+      }
+      if (best >= 0 && std::find(picks.begin(), picks.end(), static_cast<std::size_t>(best)) == picks.end())
+        picks.push_back(static_cast<std::size_t>(best));
+    }
+  }
+  return picks;
+}
+
+// What extracting every icon of a file may cost, counted in decoded pixels: for each icon
+// the shell numbers, the largest image it may pick, and for the extraction itself (the
+// shell maps and walks the file again for each icon) as much as a 181 x 181 image. A
+// collection extracts each icon once, so a file that names one large image from many
+// groups makes the decoder decode it again and again. 32 M is about two seconds at the
+// measured 55 ms a megapixel; shell32.dll asks 6.2 M (184 icons, each picking a 32 x 32
+// image), and Wine's system folder holds no file that asks more. Within it: about 1000
+// icons of small images, or 500 whose every image is 256 x 256, or 30 of 1024 x 1024.
+constexpr std::uint64_t MaxDecodedPixels = 32u << 20;
+constexpr std::uint64_t ExtractionCost = 32u << 10;
+
 // ---- .ico files -------------------------------------------------------------------------
-// Reserved 0, type 1 (icons) or 2 (cursors), at least one image, and every image inside
-// and sound. The shell shows an icon file (type 1) as one icon holding all its images.
+// Reserved 0, type 1 (icons) or 2 (cursors), at least one image. The shell shows an icon
+// file (type 1) as one icon and reads only the image it picks: that one must lie inside
+// and be sound; the others are measured for the listing and may be anything. A cursor
+// file the shell lists no icon of, but other systems read its images: all must be sound.
 bool ReadIco(const TSource& src, TIconFile& out) {
   unsigned char head[GroupHeaderBytes];
   if (!src.Read(0, head, GroupHeaderBytes)) return src.Fail("the icon file's header is cut short");
@@ -293,18 +389,28 @@ bool ReadIco(const TSource& src, TIconFile& out) {
   std::vector<TPlace> places;
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char* e = &dir[i * IcoEntryBytes];
-    const std::uint32_t size = U32(e + 8), offset = U32(e + 12);
-    if (!src.Inside(offset, size)) return src.Fail("an icon file's image lies outside the file");
-    places.emplace_back(offset, size);
+    places.emplace_back(U32(e + 12), U32(e + 8));
   }
   TImageCheck images(src);
-  std::vector<TPlace> sorted = places;
-  if (!images.CheckAll(sorted)) return false;
+  std::vector<TPlace> checked;
+  if (type == 1) {
+    for (std::size_t i : PickedEntries(dir.data(), IcoEntryBytes, count)) checked.push_back(places[i]);
+  } else {
+    checked = places;
+  }
+  if (!images.CheckAll(checked)) return false;
   if (type != 1) return true;  // a cursor file: the shell lists no icon in it
+  // The images the shell never picks, measured for the listing only.
+  std::string problem;
+  const TSource quiet(src.Size(), src.ReadAt(), problem);
+  TImageCheck others(quiet);
   TIconGroup group;
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char* e = &dir[i * IcoEntryBytes];
-    group.Images.push_back(MakeImage(e, U32(e + 8), 0, places[i], images.Measured(places[i])));
+    const TImageFacts facts = std::find(checked.begin(), checked.end(), places[i]) != checked.end()
+                                  ? images.Measured(places[i])
+                                  : others.Check(places[i]);
+    group.Images.push_back(MakeImage(e, U32(e + 8), 0, places[i], facts));
   }
   out.Groups.push_back(std::move(group));
   return true;
@@ -348,44 +454,66 @@ public:
       if (!(target & 0x80000000u)) return FSrc.Fail("a resource type leads to no directory");
       if (!WalkType(target & 0x7FFFFFFFu, type == ResGroupIcon)) return false;
     }
-    // Every icon that a group names must be there, and each image the shell could take
-    // for it (under any icon type, in any language) must be sound.
+    // Each image the shell could take for an icon a group names (under any icon type, in
+    // any language) must be sound. An icon that is not there at all the shell does not
+    // find, and it gives no icon for it.
     std::vector<TPlace> places;
     for (std::uint16_t id : FReferencedIds) {
-      auto found = FIconImages.equal_range(id);
-      if (found.first == found.second) return FSrc.Fail("an icon group names an icon the file does not hold");
-      for (auto it = found.first; it != found.second; ++it) places.push_back(it->second);
+      auto found = FIconImages.find(id);
+      if (found != FIconImages.end()) places.insert(places.end(), found->second.begin(), found->second.end());
     }
-    return FImages.CheckAll(places);
+    if (!FImages.CheckAll(places)) return false;
+    return Plan();
   }
 
+  const std::vector<TIconGroup>& Groups() const { return FGroups; }
+
+private:
   // The icon groups as the shell numbers them: the entries of the group type directory it
   // finds, in directory order, each through its first language; each image through the
-  // shell's own lookup of its number in the icon type directory. Only for a sound tree.
-  void ListGroups(std::vector<TIconGroup>& groups) const {
+  // shell's own lookup of its number in the icon type directory. What extracting them
+  // all costs the decoders is bounded here.
+  bool Plan() {
     const auto groupDir = FDirs.find(FindById(FRootDir, ResGroupIcon));
-    if (groupDir == FDirs.end()) return;
+    if (groupDir == FDirs.end()) return true;
     const auto iconDir = FDirs.find(FindById(FRootDir, ResIcon));
+    auto imageOf = [&](std::uint16_t id) {
+      return iconDir == FDirs.end() ? FFirstData.end() : FFirstData.find(FindById(iconDir->second, id));
+    };
+    std::uint64_t pixels = 0;
     for (std::size_t k = 0; k < groupDir->second.Count(); ++k) {
+      pixels += ExtractionCost;
       TIconGroup group;
       group.Index = static_cast<std::uint32_t>(k);
       const auto data = FFirstData.find(FRoot + (groupDir->second.Target(k) & 0x7FFFFFFFu));
-      const auto entries = data == FFirstData.end() ? FGroupEntries.end() : FGroupEntries.find(data->second);
-      if (entries != FGroupEntries.end()) {
-        const TBytes& raw = entries->second;
-        for (std::size_t i = 0; i < raw.size() / GroupEntryBytes; ++i) {
-          const unsigned char* e = &raw[i * GroupEntryBytes];
+      const auto found = data == FFirstData.end() ? FGroups_.end() : FGroups_.find(data->second);
+      if (found != FGroups_.end()) {
+        const TGroupData& g = found->second;
+        std::uint64_t largest = 0;
+        if (!g.Read || g.Entries.empty()) {
+          const auto zero = imageOf(0);
+          if (zero != FFirstData.end()) largest = FImages.Measured(zero->second).Pixels();
+        } else {
+          for (std::size_t i : PickedEntries(g.Entries.data(), GroupEntryBytes, g.Entries.size() / GroupEntryBytes)) {
+            const auto image = imageOf(U16(&g.Entries[i * GroupEntryBytes + 12]));
+            if (image != FFirstData.end()) largest = std::max(largest, FImages.Measured(image->second).Pixels());
+          }
+        }
+        pixels += largest;
+        for (std::size_t i = 0; i < g.Entries.size() / GroupEntryBytes; ++i) {
+          const unsigned char* e = &g.Entries[i * GroupEntryBytes];
           const std::uint16_t id = U16(e + 12);
-          const auto image = iconDir == FDirs.end() ? FFirstData.end() : FFirstData.find(FindById(iconDir->second, id));
+          const auto image = imageOf(id);
           if (image == FFirstData.end()) continue;  // the shell finds no icon for this entry
           group.Images.push_back(MakeImage(e, U32(e + 8), id, image->second, FImages.Measured(image->second)));
         }
       }
-      groups.push_back(std::move(group));
+      FGroups.push_back(std::move(group));
     }
+    if (pixels > MaxDecodedPixels) return FSrc.Fail("extracting the file's icons would decode too many pixels");
+    return true;
   }
 
-private:
   // The shell's lookup of a number in a directory: a binary search among the numbered
   // entries by the low 16 bits of their names. Gives the file offset of the directory the
   // entry found leads to, or 0 (never a directory's place: the file starts with its
@@ -453,34 +581,43 @@ private:
       if (!DataEntry(target, place)) return false;
       if (i == 0) FFirstData[FRoot + dirOffset] = place;
       if (groups && !ReadGroup(place)) return false;
-      if (!groups && iconId >= 0) FIconImages.emplace(static_cast<std::uint16_t>(iconId), place);
+      if (!groups && iconId >= 0) FIconImages[static_cast<std::uint16_t>(iconId)].insert(place);
     }
     return true;
   }
 
-  // Maps a data entry's address through every section that holds it; each mapping must
-  // land inside the file, and all must agree.
+  // Maps a data entry's address as the platform does: through the first section in table
+  // order whose raw data holds its first byte. That section must hold the whole range,
+  // and the range must lie inside the file. Each data entry is read once, however many
+  // languages name it.
   bool DataEntry(std::uint32_t entryOffset, TPlace& place) {
+    const auto known = FDataEntries.find(entryOffset);
+    if (known != FDataEntries.end()) {
+      place = known->second;
+      return true;
+    }
     unsigned char entry[16];
     if (!FSrc.Read(FRoot + entryOffset, entry, 16)) return FSrc.Fail("a resource data entry lies outside the file");
     const std::uint64_t rva = U32(&entry[0]);
     const std::uint32_t size = U32(&entry[4]);
     if (rva + size > Max32) return FSrc.Fail("a resource's address range wraps");
-    bool found = false;
-    for (const TSection& s : FSections) {
-      if (rva < s.VirtualAddress || rva + size > std::uint64_t(s.VirtualAddress) + s.RawSize) continue;
-      const std::uint64_t at = rva - s.VirtualAddress + s.RawOffset;
-      if (!FSrc.Inside(at, size) || (found && at != place.first))
-        return FSrc.Fail("a resource's data lies outside the file");
-      place = {at, size};
-      found = true;
-    }
-    return found || FSrc.Fail("a resource's data lies in no section");
+    auto holder = std::find_if(FSections.begin(), FSections.end(), [rva](const TSection& s) {
+      return s.VirtualAddress <= rva && rva - s.VirtualAddress < s.RawSize;
+    });
+    if (holder == FSections.end()) return FSrc.Fail("a resource's data lies in no section");
+    if (rva + size > std::uint64_t(holder->VirtualAddress) + holder->RawSize)
+      return FSrc.Fail("a resource's data runs past the end of its section");
+    const std::uint64_t at = rva - holder->VirtualAddress + holder->RawOffset;
+    if (!FSrc.Inside(at, size)) return FSrc.Fail("a resource's data lies outside the file");
+    place = {at, size};
+    FDataEntries.emplace(entryOffset, place);
+    return true;
   }
 
-  // An icon group: its header and every entry inside its data; the icon numbers noted.
+  // An icon group: its header and every entry inside its data; the icon numbers noted
+  // (icon 0 when the shell would not read the header, or finds no entry in it).
   bool ReadGroup(const TPlace& place) {
-    if (FGroupEntries.count(place)) return true;  // the same data named again
+    if (FGroups_.count(place)) return true;  // the same data named again
     unsigned char head[GroupHeaderBytes];
     if (place.second < GroupHeaderBytes || !FSrc.Read(place.first, head, GroupHeaderBytes))
       return FSrc.Fail("an icon group is shorter than its header");
@@ -488,12 +625,19 @@ private:
     if (count > FEntriesLeft || place.second < GroupHeaderBytes + count * GroupEntryBytes)
       return FSrc.Fail("an icon group's entries run past its data");
     FEntriesLeft -= count;
-    TBytes& entries = FGroupEntries[place];
-    if (!FSrc.Read(place.first + GroupHeaderBytes, entries, count * GroupEntryBytes))
+    TGroupData& group = FGroups_[place];
+    group.Read = GroupHeaderIsRead(head);
+    if (!FSrc.Read(place.first + GroupHeaderBytes, group.Entries, count * GroupEntryBytes))
       return FSrc.Fail("an icon group's entries lie outside the file");
-    for (std::size_t i = 0; i < count; ++i) FReferencedIds.insert(U16(&entries[i * GroupEntryBytes + 12]));
+    for (std::size_t i = 0; i < count; ++i) FReferencedIds.insert(U16(&group.Entries[i * GroupEntryBytes + 12]));
+    if (!group.Read || count == 0) FReferencedIds.insert(0);
     return true;
   }
+
+  struct TGroupData {
+    bool Read = false;  // the shell reads the header (and picks among the entries)
+    TBytes Entries;
+  };
 
   const TSource& FSrc;
   std::uint64_t FRoot;
@@ -502,12 +646,18 @@ private:
   std::size_t FEntriesLeft = MaxResourceEntries;
   std::set<std::uint64_t> FVisited;
   TDirectory FRootDir;
-  std::map<std::uint64_t, TDirectory> FDirs;       // type and language directories, by file offset
-  std::map<std::uint64_t, TPlace> FFirstData;      // a language directory's first data
-  std::map<TPlace, TBytes> FGroupEntries;          // an icon group's entries
-  std::multimap<std::uint16_t, TPlace> FIconImages;  // icon images by number
+  std::map<std::uint64_t, TDirectory> FDirs;         // type and language directories, by file offset
+  std::map<std::uint64_t, TPlace> FFirstData;        // a language directory's first data
+  std::map<std::uint32_t, TPlace> FDataEntries;      // data entries read, by their offset
+  std::map<TPlace, TGroupData> FGroups_;             // icon group data, by place
+  std::map<std::uint16_t, std::set<TPlace>> FIconImages;  // icon images by number, each place once
   std::set<std::uint16_t> FReferencedIds;
+  std::vector<TIconGroup> FGroups;                   // as the shell numbers them
 };
+
+// The platform's loader takes no more sections; a file with more is none it loads, and
+// each section costs every lookup of an address.
+constexpr std::size_t MaxSections = 96;
 
 bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out) {
   unsigned char head[24];  // signature and file header
@@ -531,6 +681,7 @@ bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out) {
   const std::uint32_t resourceRva = U32(&opt[resourceAt]);
   if (resourceRva == 0) return true;
 
+  if (sectionCount > MaxSections) return src.Fail("the program has more sections than any loader takes");
   TBytes table;
   if (!src.Read(nt + 24 + optionalSize, table, sectionCount * 40)) return src.Fail("the section table is cut short");
   std::vector<TSection> sections(sectionCount);
@@ -555,7 +706,7 @@ bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out) {
   }
   TResourceWalk walk(src, root, sections);
   if (!walk.Run()) return false;
-  walk.ListGroups(out.Groups);
+  out.Groups = walk.Groups();
   return true;
 }
 
@@ -578,11 +729,15 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
     std::uint16_t Type;
     TBytes Entries;  // 12 bytes each
   };
+  struct TGroupData {
+    bool Read = false;
+    TBytes Entries;
+  };
   std::vector<TBlock> blocks;
   std::size_t entriesLeft = MaxResourceEntries;
   std::multimap<std::uint16_t, TPlace> iconImages;
   std::set<std::uint16_t> referencedIds;
-  std::map<TPlace, TBytes> groupEntries;
+  std::map<TPlace, TGroupData> groupData;
   auto place = [shift](const unsigned char* e) {
     return TPlace(std::uint64_t(U16(e)) << shift, static_cast<std::uint32_t>(std::uint64_t(U16(e + 2)) << shift));
   };
@@ -608,26 +763,28 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
         iconImages.emplace(U16(e + 6), p);
         continue;
       }
-      if (groupEntries.count(p)) continue;
+      if (groupData.count(p)) continue;
       unsigned char group[GroupHeaderBytes];
       if (p.second < GroupHeaderBytes || !src.Read(p.first, group, GroupHeaderBytes)) return src.Fail("an icon group is shorter than its header");
       const std::size_t icons = U16(&group[4]);
       if (icons > entriesLeft || p.second < GroupHeaderBytes + icons * GroupEntryBytes)
         return src.Fail("an icon group's entries run past its data");
       entriesLeft -= icons;
-      TBytes& raw = groupEntries[p];
-      if (!src.Read(p.first + GroupHeaderBytes, raw, icons * GroupEntryBytes)) return src.Fail("an icon group's entries lie outside the file");
-      // The shell finds an icon resource by its number with the top bit set.
+      TGroupData& g = groupData[p];
+      g.Read = GroupHeaderIsRead(group);
+      if (!src.Read(p.first + GroupHeaderBytes, g.Entries, icons * GroupEntryBytes)) return src.Fail("an icon group's entries lie outside the file");
+      // The shell finds an icon resource by its number with the top bit set; for a group
+      // whose header it does not read, or that has no entry, by 0 with the top bit set.
       for (std::size_t k = 0; k < icons; ++k)
-        referencedIds.insert(static_cast<std::uint16_t>(U16(&raw[k * GroupEntryBytes + 12]) | 0x8000));
+        referencedIds.insert(static_cast<std::uint16_t>(U16(&g.Entries[k * GroupEntryBytes + 12]) | 0x8000));
+      if (!g.Read || icons == 0) referencedIds.insert(0x8000);
     }
   }
-  // The shell takes the last icon entry with the number a group names; each of them
-  // must be there and sound.
+  // The shell takes the last icon entry with the number a group names; each that is
+  // there must be sound (one that is not, it does not find: it gives no icon).
   std::vector<TPlace> places;
   for (std::uint16_t id : referencedIds) {
     auto found = iconImages.equal_range(id);
-    if (found.first == found.second) return src.Fail("an icon group names an icon the file does not hold");
     for (auto it = found.first; it != found.second; ++it) places.push_back(it->second);
   }
   TImageCheck images(src);
@@ -636,9 +793,8 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
   // The shell's numbering: it walks the type blocks until it has met both an icon group
   // block and an icon block, the later of each kind replacing the earlier until then, and
   // reads no resources at all from a table too short to hold a block.
-  if (static_cast<int>(residentNames) - static_cast<int>(resourceTable) <= 8 &&
-      static_cast<int>(residentNames) - static_cast<int>(resourceTable) >= 0)
-    return true;
+  const int tableBytes = static_cast<int>(residentNames) - static_cast<int>(resourceTable);
+  if (tableBytes >= 0 && tableBytes <= 8) return true;
   const TBlock *groupBlock = nullptr, *iconBlock = nullptr;
   for (const TBlock& block : blocks) {
     if (groupBlock && iconBlock) break;
@@ -646,22 +802,40 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
     if (block.Type == NeResIcon) iconBlock = &block;
   }
   if (!groupBlock || !iconBlock) return true;
+  auto imageOf = [&](std::uint16_t id, TPlace& p) {
+    bool found = false;
+    for (std::size_t j = 0; j < iconBlock->Entries.size() / 12; ++j)
+      if (U16(&iconBlock->Entries[j * 12 + 6]) == id) {
+        p = place(&iconBlock->Entries[j * 12]);
+        found = true;
+      }
+    return found;
+  };
+  std::uint64_t pixels = 0;
   for (std::size_t k = 0; k < groupBlock->Entries.size() / 12; ++k) {
+    pixels += ExtractionCost;
     TIconGroup group;
     group.Index = static_cast<std::uint32_t>(k);
-    const TBytes& raw = groupEntries[place(&groupBlock->Entries[k * 12])];
-    for (std::size_t i = 0; i < raw.size() / GroupEntryBytes; ++i) {
-      const unsigned char* e = &raw[i * GroupEntryBytes];
-      const std::uint16_t id = static_cast<std::uint16_t>(U16(e + 12) | 0x8000);
-      const unsigned char* last = nullptr;
-      for (std::size_t j = 0; j < iconBlock->Entries.size() / 12; ++j)
-        if (U16(&iconBlock->Entries[j * 12 + 6]) == id) last = &iconBlock->Entries[j * 12];
-      if (!last) continue;  // the shell finds no icon for this entry
-      const TPlace p = place(last);
+    const TGroupData& g = groupData[place(&groupBlock->Entries[k * 12])];
+    const std::size_t count = g.Entries.size() / GroupEntryBytes;
+    std::uint64_t largest = 0;
+    TPlace p;
+    if (!g.Read || count == 0) {
+      if (imageOf(0x8000, p)) largest = images.Measured(p).Pixels();
+    } else {
+      for (std::size_t i : PickedEntries(g.Entries.data(), GroupEntryBytes, count))
+        if (imageOf(static_cast<std::uint16_t>(U16(&g.Entries[i * GroupEntryBytes + 12]) | 0x8000), p))
+          largest = std::max(largest, images.Measured(p).Pixels());
+    }
+    pixels += largest;
+    for (std::size_t i = 0; i < count; ++i) {
+      const unsigned char* e = &g.Entries[i * GroupEntryBytes];
+      if (!imageOf(static_cast<std::uint16_t>(U16(e + 12) | 0x8000), p)) continue;  // the shell finds no icon for it
       group.Images.push_back(MakeImage(e, U32(e + 8), U16(e + 12), p, images.Measured(p)));
     }
     out.Groups.push_back(std::move(group));
   }
+  if (pixels > MaxDecodedPixels) return src.Fail("extracting the file's icons would decode too many pixels");
   return true;
 }
 
