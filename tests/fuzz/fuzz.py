@@ -661,7 +661,8 @@ def run_probe(probe, files, list_path, hang_seconds, extract, checks):
             began = time.monotonic()
             deadline = began + hang_seconds
         elif line.startswith('K ') and current is not None:
-            checks[files[current]] = int(line.split()[1])
+            fields = line.split()
+            checks[files[current]] = (int(fields[1]), int(fields[3]) if len(fields) > 3 else int(fields[1]))
         elif line.startswith('D '):
             done += 1
             current = None
@@ -714,7 +715,7 @@ def main():
 
     tried = passed = crashed = 0
     slowest_us, slowest_probe, notes_of = 0, 0.0, {}
-    slowest_wine, slowest_wine_file, slowest_wine_small = 0, '', 0
+    slowest_wine, slowest_wine_file, slowest_wine_small, slowest_cpu, slowest_cpu_file = 0, '', 0, 0, ''
     bad = []
     shape_of = {}  # file: its class, for files made by a class of their own
     per_class = {name: [0, 0, 0, 0] for name, _ in SHAPES}  # tried, passed, crashed, slowest check (us, Wine)
@@ -777,26 +778,31 @@ def main():
             bad.append('%s: %s [%s]' % (culprit.name, what, notes_of[culprit]))
             print('fuzz: %s on %s [%s]' % (what, culprit.name, notes_of[culprit]), flush=True)
             pending = pending[batch.index(culprit) + 1:]
-        for path, us in checks.items():
+        for path, (us, cpu) in checks.items():
             size = path.stat().st_size
+            what = '%s (%d bytes, %s)' % (path.name, size, notes_of[path])
             if us > slowest_wine:
-                slowest_wine, slowest_wine_file = us, '%s (%d bytes, %s)' % (path.name, size, notes_of[path])
+                slowest_wine, slowest_wine_file = us, what
+            if cpu > slowest_cpu:
+                slowest_cpu, slowest_cpu_file = cpu, what
             if size < 4 * 1024 * 1024:
-                slowest_wine_small = max(slowest_wine_small, us)
+                slowest_wine_small = max(slowest_wine_small, cpu)
             if path in shape_of:
-                per_class[shape_of[path]][3] = max(per_class[shape_of[path]][3], us)
+                per_class[shape_of[path]][3] = max(per_class[shape_of[path]][3], cpu)
         for path in chunk:
             path.unlink()
         print('fuzz: %d tried, %d passed the check, %d crashed or hung (%.0f s)' %
               (tried, passed, crashed, time.monotonic() - start), flush=True)
 
     summary = ('fuzz: seed %d: %d files tried, %d passed the check, %d crashed or hung the shell; '
-               'slowest check %.1f ms natively with the sanitizers, %.1f ms under Wine (%.1f ms for files '
-               'under 4 MB; slowest: %s), slowest extraction %.2f s; %.0f s' %
-               (args.seed, tried, passed, crashed, slowest_us / 1000.0, slowest_wine / 1000.0,
-                slowest_wine_small / 1000.0, slowest_wine_file, slowest_probe, time.monotonic() - start))
+               'slowest check %.1f ms natively with the sanitizers; under Wine %.1f ms of processor time '
+               '(%s; files under 4 MB: %.1f ms) and %.1f ms on the clock (%s); slowest extraction %.2f s; %.0f s' %
+               (args.seed, tried, passed, crashed, slowest_us / 1000.0, slowest_cpu / 1000.0, slowest_cpu_file,
+                slowest_wine_small / 1000.0, slowest_wine / 1000.0, slowest_wine_file, slowest_probe,
+                time.monotonic() - start))
     classes = ''.join('fuzz: class %-17s %5d tried, %5d passed the check, %d crashed or hung; slowest check '
-                      'under Wine %.1f ms\n' % (name, c[0], c[1], c[2], c[3] / 1000.0) for name, c in per_class.items())
+                      'under Wine %.1f ms of processor time\n' % (name, c[0], c[1], c[2], c[3] / 1000.0)
+                      for name, c in per_class.items())
     (work / 'summary.txt').write_text(summary + '\n' + classes + ''.join(b + '\n' for b in bad))
     print(classes + summary, end='\n')
     if crashed:
