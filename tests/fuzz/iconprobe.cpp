@@ -1,19 +1,30 @@
 // The fuzz driver's probe, run under Wine: for each file named in the list file it is
-// given (one a line), counts the icons through the shell's extraction and extracts each
-// one, as a collection does. It says "T name" before a file and "D count" after it, so
-// that when the shell crashes or hangs the driver knows which file did it; an unhandled
-// fault is reported as "X code" and ends the process.
+// given (one a line, "E name" or "C name"), times the program's own file check on it and,
+// for an "E" line, counts the icons through the shell's extraction and extracts each one,
+// as a collection does. It says "T name" before a file, "K microseconds verdict
+// processor-microseconds" after the check and "D count" at the end, so that when the shell crashes or hangs the driver
+// knows which file did it; an unhandled fault is reported as "X code" and ends the process.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "collect/iconfilecheck.h"
+
 namespace {
 LONG WINAPI ReportFault(EXCEPTION_POINTERS* info) {
   std::printf("X %08lx\n", static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode));
   std::fflush(stdout);
   ExitProcess(3);
+}
+// The processor time this thread has had, in microseconds: on a busy machine the time on
+// the clock also counts the turns of every other process.
+long long ThreadCpu() {
+  FILETIME created, ended, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user)) return 0;
+  auto us = [](const FILETIME& t) { return ((static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10; };
+  return us(kernel) + us(user);
 }
 }  // namespace
 
@@ -30,16 +41,31 @@ int main(int argc, char** argv) {
     return 2;
   }
   HINSTANCE self = GetModuleHandleA(nullptr);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
   char line[2048];
   while (std::fgets(line, sizeof line, list)) {
     line[std::strcspn(line, "\r\n")] = 0;
     if (!line[0]) continue;
-    std::printf("T %s\n", line);
+    const bool extract = !(line[0] == 'C' && line[1] == ' ');
+    const char* name = (line[0] == 'C' || line[0] == 'E') && line[1] == ' ' ? line + 2 : line;
+    std::printf("T %s\n", name);
     std::fflush(stdout);
-    const UINT count = static_cast<UINT>(reinterpret_cast<UINT_PTR>(ExtractIconA(self, line, static_cast<UINT>(-1))));
-    for (UINT i = 0; i < count && i < 4096; ++i) {
-      HICON icon = ExtractIconA(self, line, i);
-      if (icon) DestroyIcon(icon);
+    LARGE_INTEGER before, after;
+    const long long cpuBefore = ThreadCpu();
+    QueryPerformanceCounter(&before);
+    const bool sound = IconFileIsSound(name);
+    QueryPerformanceCounter(&after);
+    const long long cpu = ThreadCpu() - cpuBefore;
+    std::printf("K %lld %d %lld\n", static_cast<long long>((after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart),
+                sound ? 1 : 0, cpu);
+    UINT count = 0;
+    if (extract) {
+      count = static_cast<UINT>(reinterpret_cast<UINT_PTR>(ExtractIconA(self, name, static_cast<UINT>(-1))));
+      for (UINT i = 0; i < count && i < 4096; ++i) {
+        HICON icon = ExtractIconA(self, name, i);
+        if (icon) DestroyIcon(icon);
+      }
     }
     std::printf("D %u\n", count);
     std::fflush(stdout);
