@@ -9,7 +9,7 @@ packages=(
   wine wine64 xvfb xauth xdotool fonts-ipafont-gothic
   imagemagick icoutils xclip python3-gi gir1.2-gtk-3.0 openbox x11-utils
   desktop-file-utils lintian zip unzip dpkg-dev fakeroot
-  g++
+  g++ zlib1g-dev libz-mingw-w64-dev
 )
 missing=()
 for p in "${packages[@]}"; do
