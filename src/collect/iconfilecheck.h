@@ -5,15 +5,13 @@
 // bytes) pass: the shell finds nothing in them on its own.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
-// Reads `length` bytes at `offset` into `buffer`; false when they are not all there.
-using TReadAt = std::function<bool(std::uint64_t offset, void* buffer, std::size_t length)>;
+#include "iconfile/iconfile.h"
 
-// The pure check, over any byte source of the given size (no windows.h involved).
+// The pure check, over any byte source of the given size (no windows.h involved): the
+// icon-file reader's verdict.
 bool IconSourceIsSound(std::uint64_t fileSize, const TReadAt& readAt);
 
 // The check over a named file (CP932 name). A file that cannot be opened passes (the

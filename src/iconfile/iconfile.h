@@ -34,11 +34,17 @@ struct TIconImage {
   bool Png = false;
   std::uint64_t Offset = 0;  // the image's bytes in the file
   std::uint32_t Size = 0;
+  // The image is wholly inside the file and of a form the decoders measure safely. In a
+  // sound file only an .ico image the shell never picks (for its 32 x 32 request) may be
+  // unsound, e.g. one cut short by the end of the file: leave such an image out.
+  bool Sound = false;
 };
 
 struct TIconGroup {
   std::uint32_t Index = 0;         // the shell's number, from 0 (the window shows Icon<Index + 1>)
-  std::vector<TIconImage> Images;  // in the group's entry order
+  // In the group's entry order. An entry naming an icon the file does not hold is left
+  // out (the shell gives no icon for it), so a group may have no images at all.
+  std::vector<TIconImage> Images;
 };
 
 struct TIconFile {

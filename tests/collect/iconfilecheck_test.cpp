@@ -228,8 +228,13 @@ TEST_F(IconFileCheck, ResourceTreesThatLoopOrLeaveTheFileFail) {
   EXPECT_FALSE(Judge("name_outside.dll", patched(root + 16, 0x80000000u | 0x00FFFFF0u)));
 }
 
-TEST_F(IconFileCheck, GroupNamingAMissingIconFails) {
-  EXPECT_FALSE(Judge("missing_icon.dll", hostile::PeFile(3, 99).Bytes));
+// An icon a group names that the file does not hold, the shell does not find: it gives
+// no icon for it, and reads nothing more.
+TEST_F(IconFileCheck, GroupNamingAMissingIconPassesAndGivesNoIcon) {
+  EXPECT_TRUE(Judge("missing_icon.dll", hostile::PeFile(3, 99).Bytes));
+  UINT shown = 0;
+  EXPECT_EQ(ShellIconCount(FFolder + "missing_icon.dll", &shown), 3u);
+  EXPECT_EQ(shown, 2u);
   EXPECT_TRUE(Judge("present_icon.dll", hostile::PeFile(3, 2).Bytes));
 }
 
@@ -266,8 +271,11 @@ TEST_F(IconFileCheck, IconFilesAreCheckedImageByImage) {
   Put32(b, 14, 0xFFFFFFF0u);
   EXPECT_FALSE(Judge("image_wraps.ico", b));
   b = ico;
-  Put16(b, 4, 200);  // more entries than the file holds
+  Put16(b, 4, 300);  // more entries than the file holds
   EXPECT_FALSE(Judge("entries_outside.ico", b));
+  b = ico;
+  Put16(b, 4, 200);  // 199 entries of image bytes: the shell reads them and picks the first
+  EXPECT_TRUE(Judge("entries_of_image_bytes.ico", b));
   b = ico;
   Put16(b, 2, 2);  // a cursor file is held to the same rules
   EXPECT_TRUE(Judge("cursor.cur", b));
@@ -300,8 +308,8 @@ TEST_F(IconFileCheck, SixteenBitProgramsAreCheckedToo) {
   Put16(b, ne.ResourceTable + 2 + 20 + 8 + 2, 0x4000);  // group data far past the end
   EXPECT_FALSE(Judge("old_group_outside.exe", b));
   b = ne.Bytes;
-  Put16(b, ne.GroupData + 18, 7);  // the group names an icon that is not there
-  EXPECT_FALSE(Judge("old_missing_icon.exe", b));
+  Put16(b, ne.GroupData + 18, 7);  // the group names an icon that is not there: no icon
+  EXPECT_TRUE(Judge("old_missing_icon.exe", b));
   b = ne.Bytes;
   Put16(b, 0x40 + 0x24, 0xFF00);  // resource table outside the file
   EXPECT_FALSE(Judge("old_table_outside.exe", b));
@@ -320,7 +328,8 @@ struct TDib {
 // (negative to cut it short); at least its 40-byte header. Headers that ask for more
 // than a megabyte (the hostile sizes) get 64 bytes.
 TBytes DibImage(const TDib& d, std::ptrdiff_t extra = 0) {
-  const std::uint64_t bits = d.Bits, rows = d.Height > 0 ? static_cast<std::uint64_t>(d.Height / 2) : 0;
+  const std::int64_t height = d.Height;
+  const std::uint64_t bits = d.Bits, rows = static_cast<std::uint64_t>(height < 0 ? -height : height) / 2;
   const std::uint64_t width = d.Width > 0 ? static_cast<std::uint64_t>(d.Width) : 0;
   const std::uint64_t table = d.ColoursUsed ? d.ColoursUsed : (bits <= 8 ? std::uint64_t{1} << bits : 0);
   const std::uint64_t header = std::max<std::uint64_t>(d.HeaderSize, d.Compression == 3 ? 52 : 40);
@@ -424,7 +433,8 @@ TEST_F(IconFileCheck, BitmapImagesPassOnlyInTheFormTheShellMeasuresSafely) {
       {"width_1025", {40, 1025, 2, 1, 1}, 0, false},
       {"height_0", {40, 32, 0, 1, 4}, 0, false},
       {"height_odd", {40, 32, 63, 1, 4}, 0, false},
-      {"height_top_down", {40, 32, -64, 1, 4}, 0, false},
+      {"height_top_down", {40, 32, -64, 1, 4}, 0, true},  // rows top-down: measured as the decoder does
+      {"height_top_down_odd", {40, 32, -63, 1, 4}, 0, false},
       {"height_2050", {40, 1, 2050, 1, 1}, 0, false},
       {"planes_0", {40, 32, 64, 0, 4}, 0, false},
       {"planes_2", {40, 32, 64, 2, 4}, 0, false},
@@ -436,8 +446,10 @@ TEST_F(IconFileCheck, BitmapImagesPassOnlyInTheFormTheShellMeasuresSafely) {
       {"jpeg", {40, 32, 64, 1, 32, 4}, 0, false},
       {"table_17_at_4", {40, 32, 64, 1, 4, 0, 17}, 0, false},
       {"table_257_at_32", {40, 32, 64, 1, 32, 0, 257}, 0, false},
-      {"mask_byte_short", {}, -1, false},
-      {"no_mask", {40, 32, 64, 1, 32}, -128, false},
+      // The decoder leaves out a mask it has no room for (many favicons have none).
+      {"mask_byte_short", {}, -1, true},
+      {"no_mask", {40, 32, 64, 1, 32}, -128, true},
+      {"colour_byte_short", {40, 32, 64, 1, 32}, -129, false},
       {"header_only", {40, 32, 64, 1, 32}, -(4096 + 128), false},
       // 32-bit sizes the shell's decoder wraps: the rows would be far outside.
       {"wrap_width", {40, 0x40000000, 2, 1, 32}, 0, false},
@@ -454,7 +466,10 @@ TEST_F(IconFileCheck, PngImagesPassWithIconSidesAndChunksInside) {
   EXPECT_TRUE(Judge("png_32.ico", IcoAtPageEnd(PngImage(32, 32))));
   EXPECT_TRUE(Judge("png_256.ico", IcoAtPageEnd(PngImage(256, 256))));
   EXPECT_TRUE(Judge("png_1024.ico", IcoAtPageEnd(PngImage(1024, 1))));
-  EXPECT_FALSE(Judge("png_1025.ico", IcoAtPageEnd(PngImage(1025, 16))));
+  EXPECT_TRUE(Judge("png_1025.ico", IcoAtPageEnd(PngImage(1025, 16))));
+  EXPECT_TRUE(Judge("png_4096.ico", IcoAtPageEnd(PngImage(4096, 1024))));
+  EXPECT_FALSE(Judge("png_4097.ico", IcoAtPageEnd(PngImage(4097, 1))));
+  EXPECT_FALSE(Judge("png_4096_square.ico", IcoAtPageEnd(PngImage(4096, 4096))));
   EXPECT_FALSE(Judge("png_bomb.ico", IcoAtPageEnd(PngImage(20000, 20000))));
   EXPECT_FALSE(Judge("png_wide_bomb.ico", IcoAtPageEnd(PngImage(1000000, 500))));
   EXPECT_FALSE(Judge("png_zero.ico", IcoAtPageEnd(PngImage(0, 16))));
@@ -543,11 +558,11 @@ TEST_F(IconFileCheck, TypeEntriesAreMatchedByTheirLow16Bits) {
     // The icon under the alias is checked as any icon is.
     Put32(b, pe.FirstIconData, 12);
     EXPECT_FALSE(Judge(name + "_core.dll", b)) << std::hex << alias[0];
-    // And a group under the alias must name icons that are there.
+    // And a group under the alias names its icons as any group does.
     b = pe.Bytes;
     Put32(b, root + 24, alias[1]);
-    Put16(b, pe.FirstGroupData + 18, 99);
-    EXPECT_FALSE(Judge(name + "_missing.dll", b)) << std::hex << alias[0];
+    Put32(b, pe.FirstIconData + 4, 0x40000000);
+    EXPECT_FALSE(Judge(name + "_wide.dll", b)) << std::hex << alias[0];
   }
   // A number counted among the named entries is checked all the same.
   TBytes b = pe.Bytes;
@@ -572,6 +587,8 @@ TEST_F(IconFileCheck, ManyImagesAndChunksStayCheap) {
   b.insert(b.end(), many.begin(), many.end());
   b.insert(b.end(), many.begin(), many.end());
   for (std::size_t i = 0; i < count; ++i) {
+    // 32 and 8 bits in turn: the shell picks one or the other by the display's depth.
+    Put16(b, 6 + i * 16 + 6, i % 2 ? 8 : 32);
     Put32(b, 6 + i * 16 + 8, static_cast<std::uint32_t>(many.size()));
     Put32(b, 6 + i * 16 + 12, static_cast<std::uint32_t>(images + (i % 2) * many.size()));
   }
@@ -598,6 +615,119 @@ TEST_F(IconFileCheck, CraftedImageFixturesAreRefused) {
     EXPECT_FALSE(outside) << leaf;
     EXPECT_FALSE(IconFileIsSound(name)) << leaf;
   }
+}
+
+// ---- Whole-file shapes ------------------------------------------------------------------
+
+// A group whose header the shell does not read (reserved not 0, a type with neither low
+// bit set), or that has no entries, makes it ask for icon 0 (0x8000 in a 16-bit program):
+// when that is there it must be sound.
+TEST_F(IconFileCheck, AGroupTheShellCannotReadAsksForIconZero) {
+  const hostile::TPeFile pe = hostile::PeFile(2);
+  const std::size_t iconType = pe.ResourceRoot + 32;
+  TBytes b = pe.Bytes;
+  Put32(b, iconType + 16, 0);  // icon 1 becomes icon 0: group 1 names an absent icon
+  ASSERT_TRUE(Judge("zero_present.dll", b));
+  struct TShape {
+    const char* Name;
+    std::size_t At;
+    std::uint32_t Value;
+  } const shapes[] = {{"reserved", 0, 1}, {"type_4", 2, 4}, {"no_entries", 4, 0}};
+  for (const TShape& shape : shapes) {
+    TBytes unread = b;
+    Put16(unread, pe.FirstGroupData + shape.At, shape.Value);
+    EXPECT_TRUE(Judge(std::string("zero_sound_") + shape.Name + ".dll", unread)) << shape.Name;
+    std::copy_n("RIFF", 4, unread.begin() + static_cast<std::ptrdiff_t>(pe.FirstIconData));
+    EXPECT_FALSE(Judge(std::string("zero_riff_") + shape.Name + ".dll", unread)) << shape.Name;
+  }
+  // The same in a 16-bit program.
+  const hostile::TNeFile ne = hostile::NeFile();
+  b = ne.Bytes;
+  Put16(b, ne.ResourceTable + 2 + 8 + 6, 0x8000);  // the icon's number
+  Put16(b, ne.GroupData, 1);                        // the group's reserved word
+  EXPECT_TRUE(Judge("old_zero_sound.exe", b));
+  Put32(b, ne.IconData, 12);
+  EXPECT_FALSE(Judge("old_zero_core.exe", b));
+}
+
+// The platform maps an address through the first section whose raw data holds its start;
+// when that section ends inside the range the file is refused, whatever a later section
+// would give.
+TEST_F(IconFileCheck, ResourceDataIsMappedThroughTheFirstSectionThatHoldsItsStart) {
+  const hostile::TPeFile pe = hostile::PeFile(1);
+  TBytes b = pe.Bytes;
+  // The section's raw data now ends 16 bytes into the icon image; the file goes on.
+  Put32(b, pe.SectionTable + 16, static_cast<std::uint32_t>(pe.FirstIconData + 16 - pe.ResourceRoot));
+  EXPECT_FALSE(Judge("section_ends_in_image.dll", b));
+  const std::string twoSections = FixturePath("crafted-two-sections.dll");
+  EXPECT_FALSE(BytesAreSound(ReadWholeFile(twoSections)));
+  EXPECT_FALSE(IconFileIsSound(twoSections));
+}
+
+TEST_F(IconFileCheck, PngImagesWithCompressedTextOrProfilesAreRefused) {
+  const TBytes png = PngImage(32, 32);
+  auto with = [&png](const char* type, std::size_t bodyBytes) {
+    const TBytes chunk = PngChunk(type, TBytes(bodyBytes, 0));
+    TBytes b(png.begin(), png.begin() + 8 + 25);  // signature and header chunk
+    b.insert(b.end(), chunk.begin(), chunk.end());
+    b.insert(b.end(), png.begin() + 8 + 25, png.end());
+    return IcoAtPageEnd(b);
+  };
+  EXPECT_TRUE(Judge("png_text.ico", with("tEXt", 8)));
+  EXPECT_FALSE(Judge("png_ztxt.ico", with("zTXt", 8)));
+  EXPECT_FALSE(Judge("png_itxt.ico", with("iTXt", 8)));
+  EXPECT_FALSE(Judge("png_iccp.ico", with("iCCP", 8)));
+  EXPECT_FALSE(IconFileIsSound(FixturePath("crafted-ztxt.ico")));
+}
+
+// Files that cost the check or the extraction much: refused at once, or (the sound one)
+// checked in far less time than the bound here.
+TEST_F(IconFileCheck, CostlyShapesAreRefusedOrCheckedQuickly) {
+  for (const char* leaf : fixture::CraftedShapes) {
+    const std::string name = FixturePath(leaf);
+    const TBytes bytes = ReadWholeFile(name);
+    ASSERT_FALSE(bytes.empty()) << leaf;
+    bool outside = false;
+    EXPECT_FALSE(BytesAreSound(bytes, &outside)) << leaf;
+    EXPECT_FALSE(outside) << leaf;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(IconFileIsSound(name)) << leaf;
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "[          ] " << leaf << ": refused in " << ms << " ms\n";
+    EXPECT_LT(ms, 2000.0) << leaf;
+  }
+  const std::string thrash = FixturePath(fixture::ThrashDll);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(IconFileIsSound(thrash));
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::cout << "[          ] " << fixture::ThrashDll << ": checked in " << ms << " ms\n";
+  EXPECT_LT(ms, 2000.0);
+  UINT shown = 0;
+  EXPECT_EQ(ShellIconCount(thrash, &shown), 1u);
+  EXPECT_EQ(shown, 1u);
+  // One section more than the loader takes, in an otherwise sound file.
+  hostile::TPeFile pe = hostile::PeFile(1);
+  TBytes b = pe.Bytes;
+  Put16(b, 0x46, 97);
+  EXPECT_FALSE(BytesAreSound(b));
+}
+
+// Files real users have that the shell reads without fault pass, and the shell shows them.
+TEST_F(IconFileCheck, SoundOddFilesPassAndTheShellReadsThem) {
+  for (const fixture::TSoundOddity& odd : fixture::SoundOddities) {
+    const TBytes bytes = ReadWholeFile(FixturePath(odd.Name));
+    ASSERT_FALSE(bytes.empty()) << odd.Name;
+    ASSERT_TRUE(Judge(odd.Name, bytes)) << odd.Name;
+    UINT shown = 0;
+    EXPECT_EQ(ShellIconCount(FFolder + odd.Name, &shown), odd.Icons) << odd.Name;
+    EXPECT_GE(shown, 1u) << odd.Name;
+  }
+  // The image the shell would pick, cut short, is refused.
+  TBytes cut = ReadWholeFile(FixturePath("cut-unpicked.ico"));
+  Put16(cut, 6 + 16 + 6, 33);  // the short 16 x 16 entry now nearer the display's depth...
+  cut[6 + 16] = 32;            // ...and as near the size asked for as the sound one
+  cut[6 + 16 + 1] = 32;
+  EXPECT_FALSE(BytesAreSound(cut));
 }
 
 // Runs the check on another thread and reports whether it came back in time.

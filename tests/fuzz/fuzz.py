@@ -488,13 +488,132 @@ def mutant(rng, seed):
     return bytes(out), ' '.join(notes)
 
 
+# ---- Whole-file shapes ------------------------------------------------------------------
+# Classes of their own, beside the seed mutants: each makes a file of one shape that once
+# crashed, stalled or slowed the shell or the check, with its sizes and contents varied
+# (and near misses that are sound).
+
+def _good(rng):
+    return rng.choice([fx.image_4bit(32, 32, 9, fx.opaque32)[4], fx.image_32bit(32, 32, fx.gradient)[4],
+                       fx.image_4bit(16, 16, 12, fx.opaque16)[4]])
+
+
+def _payload(rng):
+    """An icon image: sound, or one of the kinds the decoder mishandles."""
+    return rng.choice([_good(rng), _good(rng), fx.riff24(), fx.core_image(), class_image(rng)])
+
+
+def shape_unread_group(rng):
+    """A group whose header the shell does not read or that has no entries, so that it asks
+    for icon 0 (0x8000 in a 16-bit program), which no group names."""
+    good = _good(rng)
+    group = bytearray(fx.group_data([1], bits=4, size=len(good)))
+    how = rng.randrange(4)
+    if how == 0:
+        group[0:2] = struct.pack('<H', rng.choice([1, 2, 0x8000, 0xFFFF]))
+    elif how == 1:
+        group[2:4] = struct.pack('<H', rng.choice([0, 4, 8, 0x100, 0xFFFC]))
+    elif how == 2:
+        group = group[:4] + b'\0\0' + group[6:]
+    icons = {1: [good]}
+    if rng.random() < 0.85:
+        icons[0] = [_payload(rng)]
+    if rng.random() < 0.3:  # a 16-bit program instead
+        data = bytearray(ne_file(icons.get(0, [good])[0]))
+        ne = u32(data, 0x3C)
+        table = ne + u16(data, ne + 0x24)
+        put16(data, table + 2 + 8 + 6, 0x8000 if 0 in icons else 0x8001)
+        group_at = u16(data, table + 2 + 20 + 8) << u16(data, table)
+        data[group_at:group_at + 6] = group[:6]
+        return bytes(data)
+    return fx.pe_wrap(fx.icon_tree(icons, {1: bytes(group)}).b)
+
+
+def shape_two_sections(rng):
+    """Two sections at one address: the first holds the start of an icon's (or a group's)
+    data, perhaps not its end; the second the whole range, with sound data."""
+    good = _good(rng)
+    gd = fx.group_data([1], bits=4, size=len(good))
+    sec = fx.icon_tree({1: [good]}, {1: gd}).b
+    target = good if rng.random() < 0.7 else gd
+    at = sec.find(target)
+    bad = bytearray(sec)
+    junk = rng.choice([fx.riff24(), fx.core_image(), bytes(24), fx.wrapping_image()])
+    bad[at:at + len(junk)] = junk[:len(bad) - at]
+    first = (len(bad) + 0x1FF) // 0x200 * 0x200
+    body = bytes(bad) + bytes(first - len(bad)) + bytes(sec)
+    raw_a = at + rng.choice([1, 8, 16, len(target) - 1, len(target), len(target) + 64])
+    sections = [(0x1000, min(raw_a, len(bad)), 0x200), (0x1000, len(sec), 0x200 + first)]
+    if rng.random() < 0.2:
+        sections.reverse()
+    return fx.pe_wrap(body, sections)
+
+
+_ZTXT_SMALL = []
+
+
+def shape_compressed_chunks(rng):
+    """A PNG image with compressed text or profile chunks (or plain text) around its pixels."""
+    if not _ZTXT_SMALL:
+        _ZTXT_SMALL.append(zlib.compress(bytes(rng.choice([1 << 20])), 9))
+    kind = rng.choice([b'zTXt', b'iTXt', b'iCCP', b'tEXt'])
+    body = {b'zTXt': b'k\0\0' + _ZTXT_SMALL[0], b'iTXt': b'k\0\1\0\0\0' + _ZTXT_SMALL[0],
+            b'iCCP': b'p\0\0' + _ZTXT_SMALL[0], b'tEXt': b'k\0value'}[kind]
+    chunks = [fx.png_chunk(kind, body)] * rng.choice([1, 2, 30, 300])
+    png = fx.png_with_chunks(rng.choice([16, 32, 48]), chunks)
+    if rng.random() < 0.5:
+        return fx.ico_file([(32, 32, 0, 32, png)])
+    return fx.pe_wrap(fx.icon_tree({1: [png]}, {1: fx.group_data([1], 32, 32, 32, len(png))}).b)
+
+
+def shape_shared_image(rng):
+    """Many groups sharing one group data (or one image) that names a large image."""
+    side = rng.choice([32, 256, 1024, 1024, 2048])
+    groups = rng.choice([1, 10, 100, 1000, 2000])
+    return fx.shared_image_dll(groups, side)
+
+
+def shape_many_sections(rng):
+    return fx.many_sections_dll(rng.choice([2, 96, 97, 1000, 65535]), rng.choice([1, 100, 32000]))
+
+
+def shape_thrash(rng):
+    return fx.thrashing_dll(rng.choice([100, 5000, 32000]), rng.choice([0x1000, 0x10000, 0xF0000]))
+
+
+def shape_sound_odd(rng):
+    """The shapes of real files the shell reads without fault, varied."""
+    kind = rng.randrange(6)
+    if kind == 0:
+        data = fx.maskless_ico(rng.choice([32, 24, 8]))
+        return data[:rng.choice([len(data), len(data), len(data) - rng.randrange(1, 200)])]
+    if kind == 1:
+        return fx.top_down_ico()
+    if kind == 2:
+        data = bytearray(fx.cut_unpicked_ico())
+        if rng.random() < 0.5:  # make the cut entry one the shell may pick
+            data[6 + 16:6 + 18] = bytes([32, 32])
+            put16(data, 6 + 16 + 6, rng.choice([4, 8, 24, 32, 33]))
+        return bytes(data)
+    if kind == 3:
+        side = rng.choice([(1025, 1025), (2048, 16), (4096, 1024), (4097, 1), (3000, 3000)])
+        return fx.big_png_ico(*side)
+    return fx.absent_icon_dll(kind == 5)
+
+
+SHAPES = [('unread-group', shape_unread_group), ('two-sections', shape_two_sections),
+          ('compressed-chunks', shape_compressed_chunks), ('shared-image', shape_shared_image),
+          ('many-sections', shape_many_sections), ('thrash', shape_thrash), ('sound-odd', shape_sound_odd)]
+SHAPE_SHARE = 0.15  # of the files made
+
+
 # ---- The run ----------------------------------------------------------------------------
 
 def build_native_check(top, work):
     exe = work / 'fuzzcheck'
-    sources = [top / 'src/collect/iconfilecheck.cpp', HERE / 'fuzzcheck.cpp']
-    header = top / 'src/collect/iconfilecheck.h'
-    if exe.exists() and all(exe.stat().st_mtime > s.stat().st_mtime for s in sources + [header]):
+    sources = [top / 'src/iconfile/iconfile.cpp', top / 'src/collect/iconfilecheck.cpp', HERE / 'fuzzcheck.cpp']
+    headers = [top / 'src/iconfile/iconfile.h', top / 'src/collect/iconfilecheck.h']
+    if exe.exists() and all(exe.stat().st_mtime > s.stat().st_mtime for s in sources + headers):
         return exe
     cmd = ['g++', '-std=c++17', '-O1', '-g', '-fsanitize=address,undefined', '-fno-sanitize-recover=all',
            '-fno-omit-frame-pointer', '-Wall', '-Wextra', '-I', str(top / 'src')] + [str(s) for s in sources] + \
@@ -508,11 +627,12 @@ def wine_path(path):
     return 'Z:' + str(path).replace('/', '\\')
 
 
-def run_probe(probe, files, list_path, hang_seconds):
-    """Runs the probe over the files; returns (done, culprit, what, slowest): the files it
-    finished, the file it crashed or hung on with what happened (culprit None when all
-    ran), and the longest time one file took."""
-    list_path.write_text(''.join(wine_path(f) + '\n' for f in files))
+def run_probe(probe, files, list_path, hang_seconds, extract, checks):
+    """Runs the probe over the files (extracting those in `extract`, timing the check on
+    all; the check's microseconds under Wine go into `checks`, by file); returns (done,
+    culprit, what, slowest): the files it finished, the file it crashed or hung on with
+    what happened (culprit None when all ran), and the longest time one file took."""
+    list_path.write_text(''.join(('E ' if f in extract else 'C ') + wine_path(f) + '\n' for f in files))
     env = dict(os.environ, WINEDEBUG='-all', WINEDLLOVERRIDES='winedbg.exe=d')
     proc = subprocess.Popen(['wine', str(probe), wine_path(list_path)], stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=env)
@@ -540,6 +660,8 @@ def run_probe(probe, files, list_path, hang_seconds):
             current = done
             began = time.monotonic()
             deadline = began + hang_seconds
+        elif line.startswith('K ') and current is not None:
+            checks[files[current]] = int(line.split()[1])
         elif line.startswith('D '):
             done += 1
             current = None
@@ -592,16 +714,28 @@ def main():
 
     tried = passed = crashed = 0
     slowest_us, slowest_probe, notes_of = 0, 0.0, {}
+    slowest_wine, slowest_wine_file, slowest_wine_small = 0, '', 0
     bad = []
+    shape_of = {}  # file: its class, for files made by a class of their own
+    per_class = {name: [0, 0, 0, 0] for name, _ in SHAPES}  # tried, passed, crashed, slowest check (us, Wine)
     for first in range(0, args.files, args.chunk):
         chunk = []
         for k in range(first, min(args.files, first + args.chunk)):
-            seed = rng.choices(seeds, weights)[0]
-            data, notes = mutant(rng, seed)
-            ext = '.ico' if seed.kind == 'ico' else '.dll'
-            path = files_dir / ('m%06d%s' % (k, ext))
+            if rng.random() < SHAPE_SHARE:
+                shape, make = rng.choice(SHAPES)
+                data = make(rng)
+                ext = '.ico' if data[:2] != b'MZ' else '.dll'
+                path = files_dir / ('m%06d%s' % (k, ext))
+                notes_of[path] = 'class ' + shape
+                shape_of[path] = shape
+                per_class[shape][0] += 1
+            else:
+                seed = rng.choices(seeds, weights)[0]
+                data, notes = mutant(rng, seed)
+                ext = '.ico' if seed.kind == 'ico' else '.dll'
+                path = files_dir / ('m%06d%s' % (k, ext))
+                notes_of[path] = '%s: %s' % (seed.name, notes)
             path.write_bytes(data)
-            notes_of[path] = '%s: %s' % (seed.name, notes)
             chunk.append(path)
         tried += len(chunk)
         verdict = subprocess.run([str(check)], input=''.join(str(p) + '\n' for p in chunk), capture_output=True,
@@ -621,34 +755,50 @@ def main():
             slowest_us = max(slowest_us, int(us))
             if ok == '1':
                 sound.append(path)
-            else:
-                path.unlink()
+                if path in shape_of:
+                    per_class[shape_of[path]][1] += 1
         passed += len(sound)
-        # The shell's extraction over every passed file, a batch a process.
-        pending = sound
+        # The check under Wine on every file, and the shell's extraction over every passed
+        # one, a batch a process.
+        extract, checks = set(sound), {}
+        pending = chunk
         while pending:
             batch = pending[:args.batch]
-            done, culprit, what, slowest = run_probe(probe, batch, work / 'list.txt', args.hang)
+            done, culprit, what, slowest = run_probe(probe, batch, work / 'list.txt', args.hang, extract, checks)
             slowest_probe = max(slowest_probe, slowest)
             if culprit is None:
                 pending = pending[len(batch):]
                 continue
             crashed += 1
+            if culprit in shape_of:
+                per_class[shape_of[culprit]][2] += 1
             failures.mkdir(exist_ok=True)
             shutil.copy(culprit, failures / culprit.name)
             bad.append('%s: %s [%s]' % (culprit.name, what, notes_of[culprit]))
             print('fuzz: %s on %s [%s]' % (what, culprit.name, notes_of[culprit]), flush=True)
             pending = pending[batch.index(culprit) + 1:]
-        for path in sound:
+        for path, us in checks.items():
+            size = path.stat().st_size
+            if us > slowest_wine:
+                slowest_wine, slowest_wine_file = us, '%s (%d bytes, %s)' % (path.name, size, notes_of[path])
+            if size < 4 * 1024 * 1024:
+                slowest_wine_small = max(slowest_wine_small, us)
+            if path in shape_of:
+                per_class[shape_of[path]][3] = max(per_class[shape_of[path]][3], us)
+        for path in chunk:
             path.unlink()
         print('fuzz: %d tried, %d passed the check, %d crashed or hung (%.0f s)' %
               (tried, passed, crashed, time.monotonic() - start), flush=True)
 
     summary = ('fuzz: seed %d: %d files tried, %d passed the check, %d crashed or hung the shell; '
-               'slowest check %.1f ms, slowest extraction %.2f s; %.0f s' %
-               (args.seed, tried, passed, crashed, slowest_us / 1000.0, slowest_probe, time.monotonic() - start))
-    (work / 'summary.txt').write_text(summary + '\n' + ''.join(b + '\n' for b in bad))
-    print(summary)
+               'slowest check %.1f ms natively with the sanitizers, %.1f ms under Wine (%.1f ms for files '
+               'under 4 MB; slowest: %s), slowest extraction %.2f s; %.0f s' %
+               (args.seed, tried, passed, crashed, slowest_us / 1000.0, slowest_wine / 1000.0,
+                slowest_wine_small / 1000.0, slowest_wine_file, slowest_probe, time.monotonic() - start))
+    classes = ''.join('fuzz: class %-17s %5d tried, %5d passed the check, %d crashed or hung; slowest check '
+                      'under Wine %.1f ms\n' % (name, c[0], c[1], c[2], c[3] / 1000.0) for name, c in per_class.items())
+    (work / 'summary.txt').write_text(summary + '\n' + classes + ''.join(b + '\n' for b in bad))
+    print(classes + summary, end='\n')
     if crashed:
         print('fuzz: FAILED: files that passed the check and crash or hang the shell are in %s' % failures)
         sys.exit(1)

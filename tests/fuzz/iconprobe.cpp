@@ -1,13 +1,16 @@
 // The fuzz driver's probe, run under Wine: for each file named in the list file it is
-// given (one a line), counts the icons through the shell's extraction and extracts each
-// one, as a collection does. It says "T name" before a file and "D count" after it, so
-// that when the shell crashes or hangs the driver knows which file did it; an unhandled
-// fault is reported as "X code" and ends the process.
+// given (one a line, "E name" or "C name"), times the program's own file check on it and,
+// for an "E" line, counts the icons through the shell's extraction and extracts each one,
+// as a collection does. It says "T name" before a file, "K microseconds verdict" after
+// the check and "D count" at the end, so that when the shell crashes or hangs the driver
+// knows which file did it; an unhandled fault is reported as "X code" and ends the process.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
+
+#include "collect/iconfilecheck.h"
 
 namespace {
 LONG WINAPI ReportFault(EXCEPTION_POINTERS* info) {
@@ -30,16 +33,29 @@ int main(int argc, char** argv) {
     return 2;
   }
   HINSTANCE self = GetModuleHandleA(nullptr);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
   char line[2048];
   while (std::fgets(line, sizeof line, list)) {
     line[std::strcspn(line, "\r\n")] = 0;
     if (!line[0]) continue;
-    std::printf("T %s\n", line);
+    const bool extract = !(line[0] == 'C' && line[1] == ' ');
+    const char* name = (line[0] == 'C' || line[0] == 'E') && line[1] == ' ' ? line + 2 : line;
+    std::printf("T %s\n", name);
     std::fflush(stdout);
-    const UINT count = static_cast<UINT>(reinterpret_cast<UINT_PTR>(ExtractIconA(self, line, static_cast<UINT>(-1))));
-    for (UINT i = 0; i < count && i < 4096; ++i) {
-      HICON icon = ExtractIconA(self, line, i);
-      if (icon) DestroyIcon(icon);
+    LARGE_INTEGER before, after;
+    QueryPerformanceCounter(&before);
+    const bool sound = IconFileIsSound(name);
+    QueryPerformanceCounter(&after);
+    std::printf("K %lld %d\n", static_cast<long long>((after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart),
+                sound ? 1 : 0);
+    UINT count = 0;
+    if (extract) {
+      count = static_cast<UINT>(reinterpret_cast<UINT_PTR>(ExtractIconA(self, name, static_cast<UINT>(-1))));
+      for (UINT i = 0; i < count && i < 4096; ++i) {
+        HICON icon = ExtractIconA(self, name, i);
+        if (icon) DestroyIcon(icon);
+      }
     }
     std::printf("D %u\n", count);
     std::fflush(stdout);

@@ -82,6 +82,35 @@ inline constexpr char TruncatedIco[] = "truncated.ico";
 inline constexpr const char* CraftedFiles[] = {"crafted-riff.ico", "crafted-alias.dll", "crafted-core.ico",
                                                "crafted-wrap.ico", "crafted-bomb.ico"};
 
+// Whole-file shapes that crash, stall or slow the shell or the check. Refused: a group
+// whose header the shell does not read, so that it asks for icon 0, animated-cursor data
+// (crafted-unread-group.dll); two sections at one address, the first holding only the
+// start of the icon (crafted-two-sections.dll); a PNG with 20 zTXt chunks of 8 MB each
+// inflated (crafted-ztxt.ico); 1000 groups naming one 1024 x 1024 PNG
+// (crafted-shared-image.dll); 4096 section headers and 32,000 languages of one icon
+// (crafted-many-sections.dll). Sound, and cheap to check: 32,000 languages of one icon
+// whose data entries alternate between two places 0xF0000 bytes apart (crafted-thrash.dll,
+// one icon).
+inline constexpr const char* CraftedShapes[] = {"crafted-unread-group.dll", "crafted-two-sections.dll",
+                                                "crafted-ztxt.ico", "crafted-shared-image.dll",
+                                                "crafted-many-sections.dll"};
+inline constexpr char ThrashDll[] = "crafted-thrash.dll";
+
+// Files the shell reads without fault, with the number of icons it counts in each:
+// favicons with 32 x 32 and 16 x 16 images and no AND masks at 32, 24 and 8 bits, a
+// bitmap with its rows top-down, a sound 32 x 32 image beside a 16 x 16 one cut short by
+// the end of the file (never picked), PNG images of 1025 x 1025 and 2048 x 16, a DLL with
+// two groups of which the second names an absent icon, and one whose group's second
+// (16 x 16) entry is absent.
+struct TSoundOddity {
+  const char* Name;
+  unsigned Icons;
+};
+inline constexpr TSoundOddity SoundOddities[] = {
+    {"favicon-32.ico", 1}, {"favicon-24.ico", 1},  {"favicon-8.ico", 1},        {"top-down.ico", 1},
+    {"cut-unpicked.ico", 1}, {"png-1025.ico", 1}, {"png-2048x16.ico", 1}, {"absent-icon.dll", 2},
+    {"absent-second.dll", 1}};
+
 }  // namespace fixture
 
 // The pixels of an icon as drawn by the system: colour (RGB, alpha dropped) and whether
