@@ -16,7 +16,7 @@ struct TRgbaImage {
 
 // Images larger than this a side are no icons; the decoders refuse them before they
 // allocate anything.
-constexpr std::uint32_t MaxIconSide = 1024;
+constexpr std::uint32_t MaxIconSide = 4096;
 
 // Decodes a bitmap icon image: a 12-byte core header or an info header of 40 bytes or
 // more; 1, 4 and 8 bits through the colour table, 16 and 32 bits as 5-5-5 / 8-8-8 or
