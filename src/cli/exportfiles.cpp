@@ -3,23 +3,46 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <random>
 #include <system_error>
 
+#ifndef _WIN32
+#include <setjmp.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t WindowSize = 64 * 1024;
+// Reads go through a small window of the file: the reader reads headers, directories and
+// the first bytes of each image, scattered over the file, rarely more than a few hundred
+// bytes in one place.
+constexpr std::size_t WindowSize = 2 * 1024;
 
-int Seek(std::FILE* f, std::uint64_t offset) {
+// Reads `length` bytes at `offset`: one pread on POSIX systems, a seek and a read of the
+// unbuffered stream elsewhere.
+bool ReadBytes(std::FILE* f, std::uint64_t offset, void* buffer, std::size_t length) {
 #ifdef _WIN32
-  return _fseeki64(f, static_cast<long long>(offset), SEEK_SET);
+  return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0 && std::fread(buffer, 1, length, f) == length;
 #else
-  return fseeko(f, static_cast<off_t>(offset), SEEK_SET);
+  auto* to = static_cast<unsigned char*>(buffer);
+  while (length) {
+    const ssize_t got = pread(fileno(f), to, length, static_cast<off_t>(offset));
+    if (got <= 0) {
+      if (got < 0 && errno == EINTR) continue;
+      return false;
+    }
+    to += got;
+    offset += static_cast<std::uint64_t>(got);
+    length -= static_cast<std::size_t>(got);
+  }
+  return true;
 #endif
 }
 
@@ -41,9 +64,41 @@ void InstallHandlers() {
 
 std::string Describe(const std::error_code& error) { return error.message(); }
 
+#ifndef _WIN32
+// A mapped file that shrinks under the reader raises SIGBUS on the pages it lost; the
+// copy out of the mapping then fails like a read past the end.
+thread_local sigjmp_buf* MappedCopyGuard = nullptr;
+extern "C" void MappedPageLost(int) {
+  if (MappedCopyGuard) siglongjmp(*MappedCopyGuard, 1);
+  std::signal(SIGBUS, SIG_DFL);
+  std::raise(SIGBUS);
+}
+bool CopyFromMapping(void* to, const unsigned char* from, std::size_t length) {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = MappedPageLost;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGBUS, &action, nullptr) == 0;
+  }();
+  if (!installed) return false;
+  sigjmp_buf guard;
+  if (sigsetjmp(guard, 0)) {
+    MappedCopyGuard = nullptr;
+    return false;
+  }
+  MappedCopyGuard = &guard;
+  std::memcpy(to, from, length);
+  MappedCopyGuard = nullptr;
+  return true;
+}
+#endif
+
 }  // namespace
 
 TInputFile::~TInputFile() {
+#ifndef _WIN32
+  if (FMapping) munmap(FMapping, static_cast<std::size_t>(FSize));
+#endif
   if (FFile) std::fclose(FFile);
 }
 
@@ -67,12 +122,20 @@ bool TInputFile::Open(const std::string& name, std::string& problem) {
     problem = std::strerror(errno);
     return false;
   }
+  std::setvbuf(FFile, nullptr, _IONBF, 0);  // the window is the buffer
   const std::uintmax_t size = fs::file_size(fs::path(name), error);
   if (error) {
     problem = Describe(error);
     return false;
   }
   FSize = size;
+#ifndef _WIN32
+  // Mapped, the reader's scattered small reads cost no system call each.
+  if (FSize && FSize <= SIZE_MAX) {
+    void* mapped = mmap(nullptr, static_cast<std::size_t>(FSize), PROT_READ, MAP_PRIVATE, fileno(FFile), 0);
+    if (mapped != MAP_FAILED) FMapping = static_cast<unsigned char*>(mapped);
+  }
+#endif
   return true;
 }
 
@@ -83,21 +146,24 @@ TReadAt TInputFile::Reader() {
 bool TInputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
   if (offset > FSize || length > FSize - offset) return false;
   if (!length) return true;
-  if (offset >= FWindowAt && offset + length <= FWindowAt + FWindow.size()) {
-    std::memcpy(buffer, FWindow.data() + (offset - FWindowAt), length);
-    return true;
+#ifndef _WIN32
+  if (FMapping) return CopyFromMapping(buffer, FMapping + offset, length);
+#endif
+  if (offset < FWindowAt || offset + length > FWindowAt + FWindowSize) {
+    std::uint64_t from = offset, want = std::min<std::uint64_t>(WindowSize, FSize - offset);
+    if (length >= WindowSize) {  // large reads (image data) go straight to the buffer
+      return ReadBytes(FFile, offset, buffer, length);
+    }
+    if (want > FWindowCapacity) {  // not zero-filled: every byte is read over at once
+      FWindow.reset(new unsigned char[static_cast<std::size_t>(want)]);
+      FWindowCapacity = want;
+    }
+    FWindowAt = from;
+    FWindowSize = 0;
+    if (!ReadBytes(FFile, from, FWindow.get(), static_cast<std::size_t>(want))) return false;
+    FWindowSize = want;
   }
-  if (length >= WindowSize) {  // large reads (image data) go straight to the buffer
-    return Seek(FFile, offset) == 0 && std::fread(buffer, 1, length, FFile) == length;
-  }
-  const std::uint64_t want = std::min<std::uint64_t>(WindowSize, FSize - offset);
-  FWindow.resize(static_cast<std::size_t>(want));
-  FWindowAt = offset;
-  if (Seek(FFile, offset) != 0 || std::fread(FWindow.data(), 1, FWindow.size(), FFile) != FWindow.size()) {
-    FWindow.clear();
-    return false;
-  }
-  std::memcpy(buffer, FWindow.data(), length);
+  std::memcpy(buffer, FWindow.get() + (offset - FWindowAt), length);
   return true;
 }
 

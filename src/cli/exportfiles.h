@@ -5,14 +5,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "iconfile/iconfile.h"
 
 // An input file opened for reading: its size and a byte source for the icon-file reader.
-// Reads go through a window of the file kept in memory, so the reader's many small reads
-// near each other cost one stdio read.
+// The file is mapped where the system can (POSIX); otherwise reads go through a window
+// of the file kept in memory, so the reader's many small reads near each other cost one
+// read.
 class TInputFile {
  public:
   TInputFile() = default;
@@ -30,8 +32,9 @@ class TInputFile {
   bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length);
   std::FILE* FFile = nullptr;
   std::uint64_t FSize = 0;
-  std::uint64_t FWindowAt = 0;
-  std::vector<unsigned char> FWindow;
+  std::uint64_t FWindowAt = 0, FWindowSize = 0, FWindowCapacity = 0;
+  std::unique_ptr<unsigned char[]> FWindow;
+  unsigned char* FMapping = nullptr;  // the whole file mapped, where the system can
 };
 
 // The files named on the command line, in order; folders give the plain files inside
