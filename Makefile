@@ -52,7 +52,8 @@ bench:
 # make install     build what ships (its build tools installed first), then install
 #                  under $(DESTDIR)$(PREFIX) (default /usr/local): the
 #                  glyphdock command and its manual page, Glyphdock.exe, the menu entry,
-#                  the icons, the licence
+#                  the icons, the licence; glyphdock-export (native), its manual page and
+#                  its thumbnailer file
 # make uninstall   remove what make install put there
 # make deb         build/glyphdock_$(VERSION)_amd64.deb from a make install tree
 # make dist        build/dist/Glyphdock-$(VERSION)-win64.zip for Windows users
@@ -90,13 +91,21 @@ install: ship
 	install -m 644 LICENSE $(DESTDIR)$(datadir)/doc/glyphdock/LICENSE
 	install -d $(DESTDIR)$(datadir)/man/man1
 	install -m 644 packaging/glyphdock.1 $(DESTDIR)$(datadir)/man/man1/glyphdock.1
+	install -m 755 $(BUILD)/native/glyphdock-export $(DESTDIR)$(bindir)/glyphdock-export
+	install -m 644 packaging/glyphdock-export.1 $(DESTDIR)$(datadir)/man/man1/glyphdock-export.1
+	install -d $(DESTDIR)$(datadir)/thumbnailers
+	sed 's|@BINDIR@|$(bindir)|' packaging/glyphdock.thumbnailer.in > $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer
+	chmod 644 $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer
 
 uninstall:
 	rm -f $(DESTDIR)$(bindir)/glyphdock $(DESTDIR)$(datadir)/glyphdock/Glyphdock.exe \
 	  $(DESTDIR)$(datadir)/applications/glyphdock.desktop $(DESTDIR)$(datadir)/doc/glyphdock/LICENSE \
 	  $(DESTDIR)$(datadir)/man/man1/glyphdock.1 \
-	  $(foreach s,$(ICON_SIZES),$(DESTDIR)$(datadir)/icons/hicolor/$(s)x$(s)/apps/glyphdock.png)
+	  $(foreach s,$(ICON_SIZES),$(DESTDIR)$(datadir)/icons/hicolor/$(s)x$(s)/apps/glyphdock.png) \
+	  $(DESTDIR)$(bindir)/glyphdock-export $(DESTDIR)$(datadir)/man/man1/glyphdock-export.1 \
+	  $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer
 	rmdir $(DESTDIR)$(datadir)/glyphdock $(DESTDIR)$(datadir)/doc/glyphdock 2>/dev/null || true
+	rmdir $(DESTDIR)$(datadir)/thumbnailers 2>/dev/null || true
 
 deb: ship
 	@scripts/make-deb.sh $(BUILD) $(BUILD)/glyphdock_$(VERSION)_amd64.deb

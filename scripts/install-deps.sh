@@ -7,10 +7,12 @@
 #                                     build what they ship (no tests, no Wine)
 set -u
 # What building the shipped files takes: the cross compilers and resource tools, CMake,
-# python3 for the pictures, zip for the Windows zip (dpkg-deb comes with dpkg).
+# python3 for the pictures, the native compiler and zlib for glyphdock-export, zip for
+# the Windows zip (dpkg-deb comes with dpkg).
 build_packages=(
   cmake make python3
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  g++ zlib1g-dev libz-mingw-w64-dev
   zip
 )
 if [ "${1:-}" = --build ]; then
@@ -22,13 +24,12 @@ else
     wine wine64 xvfb xauth xdotool fonts-ipafont-gothic
     imagemagick icoutils xclip python3-gi gir1.2-gtk-3.0 openbox x11-utils
     desktop-file-utils lintian unzip dpkg-dev fakeroot
-    g++
   )
 fi
 # The command a build package is run by: one that is not on the PATH counts as missing
 # even where dpkg lists the package (a tool removed or left off the PATH).
 declare -A command_of=(
-  [cmake]=cmake [make]=make [python3]=python3 [zip]=zip
+  [cmake]=cmake [make]=make [python3]=python3 [zip]=zip [g++]=g++
   [g++-mingw-w64-x86-64-posix]=x86_64-w64-mingw32-g++-posix
   [gcc-mingw-w64-x86-64-posix]=x86_64-w64-mingw32-gcc-posix
   [binutils-mingw-w64-x86-64]=x86_64-w64-mingw32-windres

@@ -21,11 +21,20 @@ rm "$doc/LICENSE"
 install -m 644 "$top/packaging/deb/copyright" "$doc/copyright"
 gzip -9n -c "$top/packaging/deb/changelog" > "$doc/changelog.gz"
 chmod 644 "$doc/changelog.gz"
-gzip -9n "$root/usr/share/man/man1/glyphdock.1"
+gzip -9n "$root/usr/share/man/man1/glyphdock.1" "$root/usr/share/man/man1/glyphdock-export.1"
+# glyphdock-export is a native program: stripped, and its libraries named in Depends as
+# dpkg-shlibdeps finds them (it wants a debian/control to stand beside).
+strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/bin/glyphdock-export"
+shlib=$(mktemp -d)
+mkdir "$shlib/debian"
+printf 'Source: glyphdock\n\nPackage: glyphdock\nArchitecture: amd64\n' > "$shlib/debian/control"
+libs=$(cd "$shlib" && dpkg-shlibdeps -O "$root/usr/bin/glyphdock-export" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
+rm -rf "$shlib"
+[ -n "$libs" ] || { echo "make-deb: dpkg-shlibdeps found no libraries for glyphdock-export" >&2; exit 1; }
 
 install -d -m 755 "$root/DEBIAN"
 size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
-sed -e "s/@VERSION@/$version/" -e "s/@SIZE@/$size/" "$top/packaging/deb/control.in" > "$root/DEBIAN/control"
+sed -e "s/@VERSION@/$version/" -e "s/@SIZE@/$size/" -e "s/@LIBS@/$libs/" "$top/packaging/deb/control.in" > "$root/DEBIAN/control"
 install -m 755 "$top/packaging/deb/postinst" "$root/DEBIAN/postinst"
 (cd "$root" && find usr -type f -print0 | sort -z | xargs -0 md5sum) > "$root/DEBIAN/md5sums"
 chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums"

@@ -13,14 +13,21 @@ deb=$PKG_TMP/glyphdock_${version}_amd64.deb
 "$PKG_TOP/scripts/make-deb.sh" "$PKG_BUILD" "$deb" >"$PKG_TMP/make-deb.log" 2>&1 ||
   { cat "$PKG_TMP/make-deb.log"; fail "make-deb.sh builds the package"; pkg_done; }
 
-fields=$(dpkg-deb -f "$deb" Package Version Architecture Depends)
+fields=$(dpkg-deb -f "$deb" Package Version Architecture)
 check_eq "control fields" "Package: glyphdock
 Version: $version
-Architecture: amd64
-Depends: wine, wine64, fonts-ipafont-gothic, locales" "$fields"
+Architecture: amd64" "$fields"
+# What the window needs, then the libraries of the native glyphdock-export.
+depends=$(dpkg-deb -f "$deb" Depends)
+case $depends in
+  "wine, wine64, fonts-ipafont-gothic, locales, libc6 (>= "*"zlib1g (>= "*) pass "Depends: $depends" ;;
+  *) fail "Depends names Wine, the font, the locales and glyphdock-export's libraries" \
+       "wine, wine64, fonts-ipafont-gothic, locales, libc6 (>= ...), ..., zlib1g (>= ...)" "$depends" ;;
+esac
 
 listing=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | LC_ALL=C sort -k3)
 check_eq "files, modes and owners" "-rwxr-xr-x root/root ./usr/bin/glyphdock
+-rwxr-xr-x root/root ./usr/bin/glyphdock-export
 -rw-r--r-- root/root ./usr/share/applications/glyphdock.desktop
 -rw-r--r-- root/root ./usr/share/doc/glyphdock/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/glyphdock/copyright
@@ -28,7 +35,9 @@ check_eq "files, modes and owners" "-rwxr-xr-x root/root ./usr/bin/glyphdock
 -rw-r--r-- root/root ./usr/share/icons/hicolor/16x16/apps/glyphdock.png
 -rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/glyphdock.png
 -rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/glyphdock.png
--rw-r--r-- root/root ./usr/share/man/man1/glyphdock.1.gz" "$listing"
+-rw-r--r-- root/root ./usr/share/man/man1/glyphdock-export.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/glyphdock.1.gz
+-rw-r--r-- root/root ./usr/share/thumbnailers/glyphdock.thumbnailer" "$listing"
 
 odd_dirs=$(dpkg-deb -c "$deb" | awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") { print $1, $2, $6 }')
 check_eq "every folder, the top one too, drwxr-xr-x root/root" "" "$odd_dirs"
@@ -46,6 +55,11 @@ check_eq "the changelog's entry is this version" "glyphdock ($version) bookworm;
   "$(zcat "$doc/changelog.gz" | head -1)"
 cmp -s "$PKG_BUILD/bin/Glyphdock.exe" "$PKG_TMP/x/usr/share/glyphdock/Glyphdock.exe" &&
   pass "the packaged exe is the built one" || fail "the packaged exe is the built one"
+check_eq "the packaged glyphdock-export runs and is stripped" "glyphdock-export $version|no symbols" \
+  "$("$PKG_TMP/x/usr/bin/glyphdock-export" --version)|$(LC_ALL=C nm "$PKG_TMP/x/usr/bin/glyphdock-export" 2>&1 | sed 's/.*: //')"
+check_eq "the packaged thumbnailer runs /usr/bin/glyphdock-export" \
+  "Exec=/usr/bin/glyphdock-export thumbnail %i %o %s" \
+  "$(grep '^Exec=' "$PKG_TMP/x/usr/share/thumbnailers/glyphdock.thumbnailer")"
 (cd "$PKG_TMP/x" && dpkg-deb -e "$deb" DEBIAN && md5sum --quiet -c DEBIAN/md5sums) >/dev/null 2>&1 &&
   pass "md5sums match the files" || fail "md5sums match the files"
 

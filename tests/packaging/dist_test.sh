@@ -16,12 +16,15 @@ zipfile=$PKG_TMP/$name.zip
 check_eq "the zip's listing" "$name/
 $name/Glyphdock.exe
 $name/LICENSE.txt
-$name/README.txt" "$(unzip -Z1 "$zipfile" | LC_ALL=C sort)"
+$name/README.txt
+$name/glyphdock-export.exe" "$(unzip -Z1 "$zipfile" | LC_ALL=C sort)"
 unzip -tq "$zipfile" >/dev/null && pass "the zip tests sound" || fail "the zip tests sound"
 
 unzip -q "$zipfile" -d "$PKG_TMP/x"
 cmp -s "$PKG_BUILD/bin/Glyphdock.exe" "$PKG_TMP/x/$name/Glyphdock.exe" &&
   pass "the exe is the built one" || fail "the exe is the built one"
+cmp -s "$PKG_BUILD/bin/glyphdock-export.exe" "$PKG_TMP/x/$name/glyphdock-export.exe" &&
+  pass "glyphdock-export.exe is the built one" || fail "glyphdock-export.exe is the built one"
 check_eq "LICENSE.txt is the licence with Windows line ends" "$(cat "$PKG_TOP/LICENSE")" \
   "$(tr -d '\r' < "$PKG_TMP/x/$name/LICENSE.txt")"
 readme=$PKG_TMP/x/$name/README.txt

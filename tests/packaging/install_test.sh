@@ -11,22 +11,28 @@ dest=$PKG_TMP/root
 pkg_install "$dest" PREFIX=/opt/gd || { fail "make install"; pkg_done; }
 
 expected="opt/gd/bin/glyphdock
+opt/gd/bin/glyphdock-export
 opt/gd/share/applications/glyphdock.desktop
 opt/gd/share/doc/glyphdock/LICENSE
 opt/gd/share/glyphdock/Glyphdock.exe
 opt/gd/share/icons/hicolor/16x16/apps/glyphdock.png
 opt/gd/share/icons/hicolor/32x32/apps/glyphdock.png
 opt/gd/share/icons/hicolor/48x48/apps/glyphdock.png
-opt/gd/share/man/man1/glyphdock.1"
+opt/gd/share/man/man1/glyphdock-export.1
+opt/gd/share/man/man1/glyphdock.1
+opt/gd/share/thumbnailers/glyphdock.thumbnailer"
 check_eq "installed files under the prefix" "$expected" "$(pkg_tree "$dest")"
 
-modes=$(cd "$dest/opt/gd" && stat -c '%a %n' bin/glyphdock share/glyphdock/Glyphdock.exe \
-  share/applications/glyphdock.desktop share/icons/hicolor/16x16/apps/glyphdock.png)
-check_eq "modes: the command executable, the rest readable" \
+modes=$(cd "$dest/opt/gd" && stat -c '%a %n' bin/glyphdock bin/glyphdock-export share/glyphdock/Glyphdock.exe \
+  share/applications/glyphdock.desktop share/icons/hicolor/16x16/apps/glyphdock.png \
+  share/thumbnailers/glyphdock.thumbnailer)
+check_eq "modes: the commands executable, the rest readable" \
   "755 bin/glyphdock
+755 bin/glyphdock-export
 644 share/glyphdock/Glyphdock.exe
 644 share/applications/glyphdock.desktop
-644 share/icons/hicolor/16x16/apps/glyphdock.png" "$modes"
+644 share/icons/hicolor/16x16/apps/glyphdock.png
+644 share/thumbnailers/glyphdock.thumbnailer" "$modes"
 
 cmp -s "$PKG_BUILD/bin/Glyphdock.exe" "$dest/opt/gd/share/glyphdock/Glyphdock.exe" &&
   pass "the installed exe is the built one" || fail "the installed exe is the built one"
@@ -34,6 +40,21 @@ cmp -s "$PKG_TOP/LICENSE" "$dest/opt/gd/share/doc/glyphdock/LICENSE" &&
   pass "the licence installed" || fail "the licence installed"
 check_eq "the menu entry runs the installed command" "Exec=/opt/gd/bin/glyphdock" \
   "$(grep '^Exec=' "$dest/opt/gd/share/applications/glyphdock.desktop")"
+cmp -s "$PKG_BUILD/native/glyphdock-export" "$dest/opt/gd/bin/glyphdock-export" &&
+  pass "the installed glyphdock-export is the native build" || fail "the installed glyphdock-export is the native build"
+check_eq "glyphdock-export is a native program" "ELF" \
+  "$(head -c 4 "$dest/opt/gd/bin/glyphdock-export" | tail -c 3)"
+check_eq "the thumbnailer runs the installed command" \
+  "TryExec=/opt/gd/bin/glyphdock-export|Exec=/opt/gd/bin/glyphdock-export thumbnail %i %o %s" \
+  "$(grep -E '^(TryExec|Exec)=' "$dest/opt/gd/share/thumbnailers/glyphdock.thumbnailer" | paste -sd'|')"
+check_eq "the thumbnailer names Windows programs, libraries and icons" \
+  "application/vnd.microsoft.portable-executable application/x-dosexec application/x-ms-dos-executable application/x-ms-ne-executable application/x-msdownload image/vnd.microsoft.icon image/x-icon" \
+  "$(sed -n 's/^MimeType=//p' "$dest/opt/gd/share/thumbnailers/glyphdock.thumbnailer" | tr ';' '\n' | sed '/^$/d' | LC_ALL=C sort | paste -sd' ')"
+man_name=$(lexgrog "$dest/opt/gd/share/man/man1/glyphdock-export.1" 2>&1)
+case $man_name in
+  *'"glyphdock-export - '*) pass "the manual page of glyphdock-export has its NAME line" ;;
+  *) fail "the manual page of glyphdock-export has its NAME line" "glyphdock-export - ..." "$man_name" ;;
+esac
 
 # Each PNG has its folder's size; the 32 x 32 one has exactly the pixels of the icon
 # inside Glyphdock.exe (transparent where the icon's mask is clear).
@@ -58,7 +79,7 @@ awk -v e="$rmse" 'BEGIN { exit !(e < 0.08) }' &&
   pass "the 16 x 16 icon is the program icon scaled down (RMSE $rmse)" ||
   fail "the 16 x 16 icon is the program icon scaled down" "RMSE < 0.08" "$rmse"
 
-# Uninstall: every file gone, nothing else touched.
+# Uninstall: every file gone, nothing else touched (the thumbnailers folder only when empty).
 touch "$dest/opt/gd/share/applications/other.desktop"
 env -u MAKEFLAGS -u MAKELEVEL make -s -C "$PKG_TOP" --no-print-directory uninstall \
   BUILD="$PKG_BUILD" DESTDIR="$dest" PREFIX=/opt/gd >/dev/null 2>&1 ||

@@ -1,0 +1,275 @@
+#include "cli/exportfiles.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#ifndef _WIN32
+#include <setjmp.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Reads go through a small window of the file: the reader reads headers, directories and
+// the first bytes of each image, scattered over the file, rarely more than a few hundred
+// bytes in one place.
+constexpr std::size_t WindowSize = 2 * 1024;
+
+// Reads `length` bytes at `offset`: one pread on POSIX systems, a seek and a read of the
+// unbuffered stream elsewhere.
+bool ReadBytes(std::FILE* f, std::uint64_t offset, void* buffer, std::size_t length) {
+#ifdef _WIN32
+  return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0 && std::fread(buffer, 1, length, f) == length;
+#else
+  auto* to = static_cast<unsigned char*>(buffer);
+  while (length) {
+    const ssize_t got = pread(fileno(f), to, length, static_cast<off_t>(offset));
+    if (got <= 0) {
+      if (got < 0 && errno == EINTR) continue;
+      return false;
+    }
+    to += got;
+    offset += static_cast<std::uint64_t>(got);
+    length -= static_cast<std::size_t>(got);
+  }
+  return true;
+#endif
+}
+
+// The temporary file being written, removed when the program is interrupted.
+char PendingTemporary[4096];
+std::atomic<bool> HandlersInstalled{false};
+
+extern "C" void RemovePendingAndStop(int signal) {
+  if (PendingTemporary[0]) std::remove(PendingTemporary);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void InstallHandlers() {
+  if (HandlersInstalled.exchange(true)) return;
+  std::signal(SIGINT, RemovePendingAndStop);
+  std::signal(SIGTERM, RemovePendingAndStop);
+}
+
+std::string Describe(const std::error_code& error) { return error.message(); }
+
+#ifndef _WIN32
+// A mapped file that shrinks under the reader raises SIGBUS on the pages it lost; the
+// copy out of the mapping then fails like a read past the end.
+thread_local sigjmp_buf* MappedCopyGuard = nullptr;
+extern "C" void MappedPageLost(int) {
+  if (MappedCopyGuard) siglongjmp(*MappedCopyGuard, 1);
+  std::signal(SIGBUS, SIG_DFL);
+  std::raise(SIGBUS);
+}
+bool CopyFromMapping(void* to, const unsigned char* from, std::size_t length) {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = MappedPageLost;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGBUS, &action, nullptr) == 0;
+  }();
+  if (!installed) return false;
+  sigjmp_buf guard;
+  if (sigsetjmp(guard, 0)) {
+    MappedCopyGuard = nullptr;
+    return false;
+  }
+  MappedCopyGuard = &guard;
+  std::memcpy(to, from, length);
+  MappedCopyGuard = nullptr;
+  return true;
+}
+#endif
+
+}  // namespace
+
+TInputFile::~TInputFile() {
+#ifndef _WIN32
+  if (FMapping) munmap(FMapping, static_cast<std::size_t>(FSize));
+#endif
+  if (FFile) std::fclose(FFile);
+}
+
+bool TInputFile::Open(const std::string& name, std::string& problem) {
+  std::error_code error;
+  const fs::file_status status = fs::status(fs::path(name), error);
+  if (error || !fs::exists(status)) {
+    problem = "no such file";
+    return false;
+  }
+  if (fs::is_directory(status)) {
+    problem = "is a folder (-r reads folders)";
+    return false;
+  }
+  if (!fs::is_regular_file(status)) {
+    problem = "not a plain file";
+    return false;
+  }
+  FFile = std::fopen(name.c_str(), "rb");
+  if (!FFile) {
+    problem = std::strerror(errno);
+    return false;
+  }
+  std::setvbuf(FFile, nullptr, _IONBF, 0);  // the window is the buffer
+  const std::uintmax_t size = fs::file_size(fs::path(name), error);
+  if (error) {
+    problem = Describe(error);
+    return false;
+  }
+  FSize = size;
+#ifndef _WIN32
+  // Mapped, the reader's scattered small reads cost no system call each.
+  if (FSize && FSize <= SIZE_MAX) {
+    void* mapped = mmap(nullptr, static_cast<std::size_t>(FSize), PROT_READ, MAP_PRIVATE, fileno(FFile), 0);
+    if (mapped != MAP_FAILED) FMapping = static_cast<unsigned char*>(mapped);
+  }
+#endif
+  return true;
+}
+
+TReadAt TInputFile::Reader() {
+  return [this](std::uint64_t offset, void* buffer, std::size_t length) { return ReadAt(offset, buffer, length); };
+}
+
+bool TInputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
+  if (offset > FSize || length > FSize - offset) return false;
+  if (!length) return true;
+#ifndef _WIN32
+  if (FMapping) return CopyFromMapping(buffer, FMapping + offset, length);
+#endif
+  if (offset < FWindowAt || offset + length > FWindowAt + FWindowSize) {
+    std::uint64_t from = offset, want = std::min<std::uint64_t>(WindowSize, FSize - offset);
+    if (length >= WindowSize) {  // large reads (image data) go straight to the buffer
+      return ReadBytes(FFile, offset, buffer, length);
+    }
+    if (want > FWindowCapacity) {  // not zero-filled: every byte is read over at once
+      FWindow.reset(new unsigned char[static_cast<std::size_t>(want)]);
+      FWindowCapacity = want;
+    }
+    FWindowAt = from;
+    FWindowSize = 0;
+    if (!ReadBytes(FFile, from, FWindow.get(), static_cast<std::size_t>(want))) return false;
+    FWindowSize = want;
+  }
+  std::memcpy(buffer, FWindow.get() + (offset - FWindowAt), length);
+  return true;
+}
+
+std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool recurse,
+                                   std::vector<std::string>& problems) {
+  std::vector<TInputName> out;
+  for (const std::string& path : paths) {
+    std::error_code error;
+    if (!fs::is_directory(fs::path(path), error) || !recurse) {
+      out.push_back({path, true});  // a folder without -r is refused when it is opened
+      continue;
+    }
+    std::vector<std::string> found;
+    fs::recursive_directory_iterator walk(fs::path(path), fs::directory_options::skip_permission_denied, error);
+    if (error) {
+      problems.push_back(path + ": " + Describe(error));
+      continue;
+    }
+    for (auto end = fs::recursive_directory_iterator(); walk != end; walk.increment(error)) {
+      if (error) {
+        problems.push_back(path + ": " + Describe(error));
+        break;
+      }
+      std::error_code typeError;
+      if (walk->is_regular_file(typeError)) found.push_back(walk->path().string());
+    }
+    std::sort(found.begin(), found.end());
+    for (std::string& name : found) out.push_back({std::move(name), false});
+  }
+  return out;
+}
+
+std::string BaseName(const std::string& name) {
+#ifdef _WIN32
+  const std::size_t cut = name.find_last_of("/\\:");
+#else
+  const std::size_t cut = name.find_last_of('/');
+#endif
+  return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  const char last = dir.back();
+#ifdef _WIN32
+  if (last == '/' || last == '\\' || last == ':') return dir + name;
+  return dir + "\\" + name;
+#else
+  return last == '/' ? dir + name : dir + "/" + name;
+#endif
+}
+
+bool PathExists(const std::string& name) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(fs::path(name), error));
+}
+
+bool MakeFolder(const std::string& dir, std::string& problem) {
+  std::error_code error;
+  if (fs::is_directory(fs::path(dir), error)) return true;
+  fs::create_directories(fs::path(dir), error);
+  if (error) {
+    problem = Describe(error);
+    return false;
+  }
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& name, const std::vector<unsigned char>& bytes, std::string& problem) {
+  InstallHandlers();
+  static std::mt19937 random{std::random_device{}()};
+  const std::size_t cut = BaseName(name).size();
+  const std::string dir = name.substr(0, name.size() - cut);
+  std::string temporary;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = dir + "." + BaseName(name) + "." + std::to_string(random() % 1000000000u) + ".part";
+    if (!PathExists(temporary)) break;
+  }
+  if (temporary.size() >= sizeof PendingTemporary) {
+    problem = "the file name is too long";
+    return false;
+  }
+  std::memcpy(PendingTemporary, temporary.c_str(), temporary.size() + 1);
+  std::FILE* f = std::fopen(temporary.c_str(), "wb");
+  if (!f) {
+    problem = std::strerror(errno);
+    PendingTemporary[0] = 0;
+    return false;
+  }
+  const bool written = (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
+  const int writeErrno = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed) {
+    problem = std::strerror(written ? errno : writeErrno);
+    std::remove(temporary.c_str());
+    PendingTemporary[0] = 0;
+    return false;
+  }
+  std::error_code error;
+  fs::rename(fs::path(temporary), fs::path(name), error);
+  if (error) {
+    problem = Describe(error);
+    std::remove(temporary.c_str());
+    PendingTemporary[0] = 0;
+    return false;
+  }
+  PendingTemporary[0] = 0;
+  return true;
+}
