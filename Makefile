@@ -68,8 +68,9 @@ ICON_SIZES := 16 32 48
 
 # What install, deb and dist ship, and only that: their build tools installed first (or
 # the one apt-get command printed), then just these targets built. A tree configured
-# here leaves the tests and benchmarks out; one that has them keeps them, unbuilt.
-SHIP_TARGETS := Glyphdock
+# here leaves the tests and benchmarks out; one that has them keeps them, unbuilt. The
+# export tool ships twice: the native program (glyphdock_native) and the Windows one.
+SHIP_TARGETS := Glyphdock glyphdock-export glyphdock_native
 ship:
 	@scripts/install-deps.sh --build
 	@test -f $(BUILD)/CMakeCache.txt || \
