@@ -364,16 +364,14 @@ std::vector<std::size_t> PickedEntries(const unsigned char* entries, std::size_t
 
 // What extracting every icon of a file may cost, counted in decoded pixels: for each icon
 // the shell numbers, the largest image it may pick, and for the extraction itself (the
-// shell maps and walks the file again for each icon, measured at about a third of a
-// millisecond) as much as a 90 x 90 image. A collection extracts each icon once, so a
-// file that names one large image from many groups makes the decoder decode it again
-// and again. 32 M is about two seconds at the measured 55 ms a megapixel; shell32.dll
-// asks 1.7 M (184 icons, each picking a 32 x 32 image), and Wine's system folder holds
-// no file that asks more. Within it: about 3,500 icons of small images (icon libraries
-// of a few thousand icons exist), or 400 whose every image is 256 x 256, or 30 of
-// 1024 x 1024.
+// shell maps and walks the file again for each icon) as much as a 181 x 181 image. A
+// collection extracts each icon once, so a file that names one large image from many
+// groups makes the decoder decode it again and again. 32 M is about two seconds at the
+// measured 55 ms a megapixel; shell32.dll asks 6.2 M (184 icons, each picking a 32 x 32
+// image), and Wine's system folder holds no file that asks more. Within it: about 1000
+// icons of small images, or 500 whose every image is 256 x 256, or 30 of 1024 x 1024.
 constexpr std::uint64_t MaxDecodedPixels = 32u << 20;
-constexpr std::uint64_t ExtractionCost = 8u << 10;
+constexpr std::uint64_t ExtractionCost = 32u << 10;
 
 // ---- .ico files -------------------------------------------------------------------------
 // Reserved 0, type 1 (icons) or 2 (cursors), at least one image. The shell shows an icon
