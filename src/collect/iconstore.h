@@ -24,7 +24,7 @@ using TOwnedImageList = TOwned<TImageListTraits>;
 class TIconStore {
 public:
   // How many images the image list makes room for each time it is full (see Attach).
-  static constexpr int kImageListGrowth = 256;
+  static constexpr int kImageListGrowth = 4096;
 
   TIconStore() = default;
   ~TIconStore();  // takes the image list back from the list, then destroys it
