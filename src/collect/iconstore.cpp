@@ -1,5 +1,7 @@
 #include "collect/iconstore.h"
 
+#include <limits>
+
 #include "runtime/failure.h"
 #include "runtime/owners.h"
 
@@ -91,7 +93,9 @@ void TIconStore::AppendEntry(const std::string& caption, int imageIndex,
   FSubItems[param] = subItem;
   LVITEMA item{};
   item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-  item.iItem = EntryCount();
+  // An index past the last entry appends; asking the list for its count first would
+  // cost one more message for every icon of a run.
+  item.iItem = std::numeric_limits<int>::max();
   item.pszText = const_cast<char*>(caption.c_str());
   item.iImage = imageIndex;
   item.lParam = param;
