@@ -817,8 +817,12 @@ def part_journey(steps):
         wait_dialogs_gone()
 
         def replaced():
+            # The program empties the file before it writes the new icon: a look between
+            # the two sees no icon yet, so only a whole new icon counts.
             with open(saved, "rb") as f:
-                return (f.read() != state["green"], "still the green icon")
+                data = f.read()
+            return (len(data) == ICON_FILE_SIZE and data != state["green"],
+                    "still the green icon" if data == state["green"] else "%d bytes so far" % len(data))
         wait_for("the file replaced", replaced, timeout=10)
         check_icon_file(saved, 0x0000FF)
     steps("overwrite: OK", overwrite_ok)
