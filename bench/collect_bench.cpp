@@ -4,6 +4,8 @@
 //
 //   collect_bench compare [reps]  collection (UI vs bare), a profile of the UI run,
 //                                 Cancel latency, Save As and Copy per operation
+//   collect_bench scale           100 x shell32 through the windows against 4 x 25, the
+//                                 bare loop beside it, per block of 25 files
 //   collect_bench peak            peak working set of a UI collection of 25 x shell32
 //   collect_bench peak-bare       the same files through the bare loop, for comparison
 //
@@ -128,13 +130,16 @@ std::vector<std::string> ShellCopies(TScratchFolder& folder) {
 }
 
 // The bare platform loop: count, extract each icon, add it to a 32 x 32 image list made
-// as the store makes its own, destroy the icon. growBy 4 is the store's growth; a large
-// one shows what the image list's growth costs. Gives the number of icons added.
-int BareCollect(const std::vector<std::string>& files, int growBy = 4) {
+// as the store makes its own (its growth by default), destroy the icon. Growth 4 and a
+// large one show what the growth costs. Gives the number of icons added; fileStarts,
+// when given, gets the time at which each file begins.
+int BareCollect(const std::vector<std::string>& files, int growBy = TIconStore::kImageListGrowth,
+                std::vector<double>* fileStarts = nullptr) {
   HIMAGELIST list = ImageList_Create(32, 32, 0xFF, 4, growBy);
   HINSTANCE instance = GetModuleHandleA(nullptr);
   int added = 0;
   for (const std::string& file : files) {
+    if (fileStarts) fileStarts->push_back(Now());
     const UINT count = static_cast<UINT>(
         reinterpret_cast<UINT_PTR>(ExtractIconA(instance, file.c_str(), static_cast<UINT>(-1))));
     for (UINT i = 0; i < count; ++i) {
@@ -573,11 +578,144 @@ void PeakWorkingSet(bool bare) {
   Result("peak_ws_mb", after.PeakWorkingSetSize / 1048576.0);
 }
 
+// Seconds per block of `block` files, from the times at which the files began and the
+// time the run ended.
+std::vector<double> BlockTimes(const std::vector<double>& fileStarts, double end, std::size_t block) {
+  std::vector<double> blocks;
+  for (std::size_t first = 0; first < fileStarts.size(); first += block) {
+    const std::size_t next = first + block;
+    blocks.push_back((next < fileStarts.size() ? fileStarts[next] : end) - fileStarts[first]);
+  }
+  return blocks;
+}
+
+void BlockResults(const std::string& name, const std::vector<double>& blocks) {
+  for (std::size_t i = 0; i < blocks.size(); ++i)
+    Result((name + "_block" + std::to_string(i + 1)).c_str(), blocks[i]);
+}
+
+// A long run: kScaleCopies copies of shell32.dll (the 25 copies four times over, as a
+// list may name a file more than once) through the program's windows, against four
+// times the 25-copy run: a cost per icon that stays flat gives a ratio of 1. Beside it
+// the bare loop over the same list with the store's growth and with growth by 4, each
+// timed per block of 25 files, and the peak working set of the long run.
+void Scale() {
+  constexpr int kRepeats = 4;
+  TScratchFolder folder;
+  const std::vector<std::string> shell = ShellCopies(folder);
+  std::vector<std::string> many;
+  for (int r = 0; r < kRepeats; ++r) many.insert(many.end(), shell.begin(), shell.end());
+  Result("scale_files", static_cast<double>(many.size()));
+  Result("scale_growth", TIconStore::kImageListGrowth);
+  TProgram program;
+  BareCollect(shell);  // warm-up: every file read once
+  program.Collect(shell);
+  // The short run is taken before and after the long one and the two averaged, so that
+  // a machine that gets busier or quieter meanwhile tilts the ratio less.
+  const double ui25Before = program.Collect(shell);
+
+  // The file starts of the long UI run, seen where the worker's steps arrive, and the
+  // time inside the extraction steps and inside the list's own handling per block.
+  std::vector<double> uiStarts;
+  {
+    TThreadWindowUse use;
+    HWND stepWindow = TThreadWindowUse::Window();
+    HWND list = MainForm->IconListView();
+    TStepProfile steps;
+    TListProfile profile;
+    SetWindowSubclass(stepWindow, &StepSubclass, 0xBE7E, 0);
+    SetWindowSubclass(list, &ProfileSubclass, 0xBE7F, 0);
+    ActiveSteps = &steps;
+    ActiveProfile = &profile;
+    const double ui = program.Collect(many);
+    ActiveProfile = nullptr;
+    ActiveSteps = nullptr;
+    RemoveWindowSubclass(list, &ProfileSubclass, 0xBE7F);
+    RemoveWindowSubclass(stepWindow, &StepSubclass, 0xBE7E);
+    for (std::size_t i = 0; i + 2 < steps.Start.size(); i += 2) uiStarts.push_back(steps.Start[i]);
+    Result("scale_ui", ui);
+    Result("scale_entries", MainForm->Store().EntryCount());
+    BlockResults("scale_ui", BlockTimes(uiStarts, steps.Start.empty() ? 0 : steps.Start.back(), shell.size()));
+    std::vector<double> extract(kRepeats, 0.0);
+    for (std::size_t i = 1; i + 2 < steps.Start.size(); i += 2)
+      extract[std::min<std::size_t>(i / 2 / shell.size(), kRepeats - 1)] += steps.End[i] - steps.Start[i];
+    BlockResults("scale_extract", extract);
+    for (const auto& entry : profile.Seconds)
+      if (entry.second > 0.05) Note("scale: list message " + std::to_string(entry.first) + " " +
+                                    std::to_string(entry.second) + " s in " +
+                                    std::to_string(profile.Count[entry.first]) + " calls");
+  }
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+  Result("scale_peak_ws_mb", memory.PeakWorkingSetSize / 1048576.0);
+  Result("scale_ws_full_mb", memory.WorkingSetSize / 1048576.0);
+  const double ui25After = program.Collect(shell);
+  Result("scale_ui25_before", ui25Before);
+  Result("scale_ui25_after", ui25After);
+  Result("scale_ui25", (ui25Before + ui25After) / 2);
+  MainForm->Store().Clear();
+  program.Pump(20);
+
+  for (int growth : {TIconStore::kImageListGrowth, 4}) {
+    std::vector<double> starts;
+    const double start = Now();
+    BareCollect(many, growth, &starts);
+    const double end = Now();
+    const std::string name = growth == 4 ? "scale_bare4" : "scale_bare";
+    Result(name.c_str(), end - start);
+    BlockResults(name, BlockTimes(starts, end, shell.size()));
+  }
+}
+
+// Where start-up goes, in this fresh process: the stages of the start-up body, each
+// timed from the process's creation, up to the main window being shown.
+void StartStages() {
+  FILETIME created, exited, kernel, user, now;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto sinceStart = [&created, &now] {
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& t) {
+      return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(now) - ticks(created)) / 1e7;
+  };
+  Result("stage_main_entered", sinceStart());
+  Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock");
+  Result("stage_initialized", sinceStart());
+  auto main = std::make_unique<TMainForm>();
+  MainForm = main.get();
+  MainForm->CreateForm();
+  Result("stage_main_created", sinceStart());
+  auto about = std::make_unique<TAboutBox>();
+  AboutBox = about.get();
+  AboutBox->CreateForm();
+  Result("stage_about_created", sinceStart());
+  auto busy = std::make_unique<TBusyDlg>();
+  BusyDlg = busy.get();
+  BusyDlg->CreateForm();
+  Result("stage_busy_created", sinceStart());
+  MainForm->Show();
+  Result("stage_shown", sinceStart());
+  TProgram::Pump(100);
+  BusyDlg = nullptr;
+  AboutBox = nullptr;
+  MainForm = nullptr;
+  busy.reset();
+  about.reset();
+  main.reset();
+  Application.Finalize();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  InitCommonControls();
   const std::string mode = argc > 1 ? argv[1] : "compare";
+  if (mode == "start-stages") {  // before anything else of the bench runs
+    StartStages();
+    return 0;
+  }
+  InitCommonControls();
   if (mode == "cancel") {  // the Cancel figures alone
     TScratchFolder folder;
     const std::vector<std::string> shell = ShellCopies(folder);
@@ -586,12 +724,14 @@ int main(int argc, char** argv) {
     CancelLatency(program, shell, std::max(1, icons / kShellCopies));
   } else if (mode == "compare") {
     Compare(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3);
+  } else if (mode == "scale") {
+    Scale();
   } else if (mode == "peak") {
     PeakWorkingSet(false);
   } else if (mode == "peak-bare") {
     PeakWorkingSet(true);
   } else {
-    std::fprintf(stderr, "usage: collect_bench compare [reps] | peak | peak-bare\n");
+    std::fprintf(stderr, "usage: collect_bench compare [reps] | scale | peak | peak-bare | cancel\n");
     return 1;
   }
   return 0;

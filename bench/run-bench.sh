@@ -8,7 +8,8 @@
 #   bench/run-bench.sh [build-dir]     default: <repo>/build
 #
 # Environment: BENCH_PREFIX (default <build-dir>/bench-prefix), BENCH_REPS (collection
-# repetitions per side, default 2), BENCH_START_RUNS (start-ups per program, default 7).
+# repetitions per side, default 2), BENCH_START_RUNS (start-ups per program, default 7),
+# BENCH_SCALE (0 leaves out the long scale run).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -79,6 +80,12 @@ run compare "$bin/collect_bench.exe" compare "$reps"
 run peak "$bin/collect_bench.exe" peak
 run peakbare "$bin/collect_bench.exe" peak-bare
 run start "$bin/launch_bench.exe" "$start_runs"
+# Scale: a long run through the windows (BENCH_SCALE=0 leaves it out; it takes minutes).
+if [ "${BENCH_SCALE:-1}" != 0 ]; then
+  run scale "$bin/collect_bench.exe" scale
+else
+  : >"$out/scale.txt"
+fi
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: *//')
 wm=$(openbox --version 2>/dev/null | sed -n 1p) || wm=openbox
@@ -139,12 +146,32 @@ awk -v date="$(date '+%Y-%m-%d %H:%M:%S %Z')" -v machine="$machine" -v reps="$re
     printf "  %-58s %10s %10.3f\n", "UI run, list redraw off for the run (WM_SETREDRAW)", "", v["compare.shell_ui_noredraw"]
     printf "  %-58s %10s %10.3f\n", "UI run, automatic arrangement off for the run", "", v["compare.shell_ui_noautoarrange"]
     printf "  %-58s %10.1f\n", "one hand-over round trip, microseconds", v["compare.handover_roundtrip"] * 1e6
+    # Scale block: a long run against four times a run a quarter as long.
+    if (v["scale.scale_files"] > 0) {
+      printf "\nScale: %d x shell32.dll (%d icons), the image list growing by %d\n",
+             v["scale.scale_files"], v["scale.scale_entries"], v["scale.scale_growth"]
+      row("", "run", "4 x 25", "ratio", "target")
+      row("Collection through the windows", s(v["scale.scale_ui"]), s(4 * v["scale.scale_ui25"]),
+          ratio(v["scale.scale_ui"], 4 * v["scale.scale_ui25"]), "<= 1.05 (straight line)")
+      row("Bare loop, growth " int(v["scale.scale_growth"]), s(v["scale.scale_bare"]), "", "", "")
+      row("Bare loop, growth 4 (for reference)", s(v["scale.scale_bare4"]), "", "", "")
+      row("Peak working set of the long run", sprintf("%.1f MB", v["scale.scale_peak_ws_mb"]), "", "", "")
+      printf "  %-42s %9s %9s %9s %9s\n", "seconds per block of 25 copies", "1-25", "26-50", "51-75", "76-100"
+      printf "  %-42s %9.2f %9.2f %9.2f %9.2f\n", "through the windows", v["scale.scale_ui_block1"],
+             v["scale.scale_ui_block2"], v["scale.scale_ui_block3"], v["scale.scale_ui_block4"]
+      printf "  %-42s %9.2f %9.2f %9.2f %9.2f\n", "  of that in the extraction steps", v["scale.scale_extract_block1"],
+             v["scale.scale_extract_block2"], v["scale.scale_extract_block3"], v["scale.scale_extract_block4"]
+      printf "  %-42s %9.2f %9.2f %9.2f %9.2f\n", "bare loop, growth " int(v["scale.scale_growth"]), v["scale.scale_bare_block1"],
+             v["scale.scale_bare_block2"], v["scale.scale_bare_block3"], v["scale.scale_bare_block4"]
+      printf "  %-42s %9.2f %9.2f %9.2f %9.2f\n", "bare loop, growth 4", v["scale.scale_bare4_block1"],
+             v["scale.scale_bare4_block2"], v["scale.scale_bare4_block3"], v["scale.scale_bare4_block4"]
+    }
     printf "\nStart-up runs (Glyphdock, minimal):"
     for (k in v) if (k ~ /^start\.start_run_/) printf " %.3f/%.3f", v[k], v2[k]
     printf "\nCollection figures are medians of %s interleaved runs per side after one warm-up run.\n", reps
     if (notes != "") printf "%s", notes
   }
-' "$out/compare.txt" "$out/peak.txt" "$out/peakbare.txt" "$out/start.txt"
+' "$out/compare.txt" "$out/peak.txt" "$out/peakbare.txt" "$out/start.txt" "$out/scale.txt"
 
 # ---- glyphdock-export against icoutils (native, no Wine) ------------------------------
 # The same job as the peer, same files, same run: every icon of Wine's system folder

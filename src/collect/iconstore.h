@@ -23,6 +23,9 @@ using TOwnedImageList = TOwned<TImageListTraits>;
 
 class TIconStore {
 public:
+  // How many images the image list makes room for each time it is full (see Attach).
+  static constexpr int kImageListGrowth = 4096;
+
   TIconStore() = default;
   ~TIconStore();  // takes the image list back from the list, then destroys it
   TIconStore(const TIconStore&) = delete;

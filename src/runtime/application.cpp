@@ -64,7 +64,6 @@ void TApplication::Initialize(HINSTANCE instance, const std::string& title) {
                             WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, x, y, 0, 0,
                             nullptr, nullptr, instance, nullptr);
   if (!FHandle) RaiseLastSystemError();
-  if (FIcon) SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
 }
 
 void TApplication::Finalize() {
@@ -128,6 +127,8 @@ void TApplication::Run() {
   // The main window first: it is what the user waits for. The task bar entry's window,
   // which has no size, follows without taking the activation from it.
   MainForm->Show();
+  // Its icon, for the task bar entry, is given as it is shown (see TForm::Show).
+  if (FIcon) SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
   ShowWindow(FHandle, SW_SHOWNA);
   while (!FTerminated) HandleMessage();
 }

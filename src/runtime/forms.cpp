@@ -108,9 +108,6 @@ void TForm::CreateForm() {
                             bounds.right - bounds.left, bounds.bottom - bounds.top, Application.Handle(), nullptr,
                             Application.Instance(), this);
   if (!FHandle) RaiseLastSystemError();
-  if (Application.Icon()) {
-    SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Application.Icon()));
-  }
   CreateControls();
   ControlsCreated();
   if (!Application.MainForm) Application.MainForm = this;
@@ -192,6 +189,14 @@ void TForm::SetHeight(int value) {
 }
 
 void TForm::Show() {
+  // The form's own icon is handed over when it is first shown: the window system turns
+  // it into the pictures it shows for the window (a few milliseconds a window under some
+  // of them), which a window that is never shown does not need. Until then the class's
+  // icon, the same picture, stands for it.
+  if (!FIconGiven && Application.Icon()) {
+    SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Application.Icon()));
+    FIconGiven = true;
+  }
   ShowWindow(FHandle, SW_SHOWNORMAL);
   SetActiveWindow(FHandle);
 }

@@ -123,4 +123,5 @@ private:
   HFONT FFont = nullptr;
   std::vector<HWND> FControls;  // in the order of the description
   bool FModal = false;
+  bool FIconGiven = false;
 };

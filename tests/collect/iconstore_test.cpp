@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "collect/collecttesthelpers.h"
 #include "runtime/failure.h"
 #include "runtime/owners.h"
@@ -163,6 +166,30 @@ TEST_F(IconStoreTest, ClearEmptiesBothHalvesAndIndicesRestartAtZero) {
   EXPECT_EQ(FStore.SubItem(0), "");
   EXPECT_EQ(AddColour(kBlue, "Icon1"), 0);
   EXPECT_EQ(RenderedPixel(0, 16, 16), kBlue);
+}
+
+// The image list starts with room for 4 images and then makes room in large steps:
+// the images it held before a growth must come through the copy unchanged, in their
+// places, and a cleared store fills again from 0.
+TEST_F(IconStoreTest, ImagesKeepTheirPlacesAcrossAGrowth) {
+  const int count = 13;
+  std::vector<COLORREF> colours;
+  for (int k = 0; k < count; ++k) {
+    colours.push_back(RGB(19 * k, 255 - 19 * k, 60 + 11 * k));
+    ASSERT_EQ(AddColour(colours.back(), "Icon" + std::to_string(k + 1)), k);
+  }
+  ASSERT_EQ(FStore.EntryCount(), count);
+  EXPECT_EQ(FStore.ImageCount(), count);
+  for (int k = 0; k < count; ++k) {
+    EXPECT_EQ(FStore.ImageIndex(k), k);
+    EXPECT_EQ(RenderedPixel(k, 16, 16), colours[static_cast<std::size_t>(k)]) << "image " << k;
+    EXPECT_EQ(RenderedPixel(k, 1, 1), kWhite) << "image " << k;
+  }
+  EXPECT_EQ(RenderedPixel(count, 16, 16), kWhite);
+  FStore.Clear();
+  EXPECT_EQ(AddColour(kBlue, "Icon1"), 0);
+  EXPECT_EQ(RenderedPixel(0, 16, 16), kBlue);
+  EXPECT_EQ(FStore.ImageCount(), 1);
 }
 
 TEST_F(IconStoreTest, EntriesCarryTheirSubItemAndAreFoundByTheirParameter) {

@@ -691,7 +691,7 @@ def save_with_tool_button(path, offered):
     key("Return")
     wait_for("%s written" % path,
              lambda: (os.path.exists(path) and os.path.getsize(path) == ICON_FILE_SIZE,
-                      os.path.getsize(path) if os.path.exists(path) else "absent"), timeout=10)
+                      os.path.getsize(path) if os.path.exists(path) else "absent"), timeout=60)
     wait_dialogs_gone()
 
 
@@ -791,7 +791,7 @@ def part_journey(steps):
         wait_for("the menu closed", lambda: (not popups(), popups()), timeout=5)
         wait_for("the red icon on the clipboard",
                  lambda: (lambda c: (c[1] == "32x32" and c[2] and c[2][16][16] == 0xFF0000, c[:2]))(read_clipboard()),
-                 timeout=10)
+                 timeout=60)
         check_clipboard_picture(0xFF0000)
     steps("shortcut menu and copy", shortcut_menu)
 
@@ -801,7 +801,7 @@ def part_journey(steps):
         wait_for("the Edit menu", lambda: (bool(popups()), popups()), timeout=5)
         key("c")
         wait_for("the blue icon on the clipboard",
-                 lambda: (lambda c: (c[2] and c[2][16][16] == 0x0000FF, c[:2]))(read_clipboard()), timeout=10)
+                 lambda: (lambda c: (c[2] and c[2][16][16] == 0x0000FF, c[:2]))(read_clipboard()), timeout=60)
         # Only the second picture is left.
         check_clipboard_picture(0x0000FF)
     steps("copy from the Edit menu", copy_from_menu)
@@ -847,9 +847,13 @@ def part_journey(steps):
         wait_dialogs_gone()
 
         def replaced():
+            # The program empties the file before it writes the new icon: a look between
+            # the two sees no icon yet, so only a whole new icon counts.
             with open(saved, "rb") as f:
-                return (f.read() != state["green"], "still the green icon")
-        wait_for("the file replaced", replaced, timeout=10)
+                data = f.read()
+            return (len(data) == ICON_FILE_SIZE and data != state["green"],
+                    "still the green icon" if data == state["green"] else "%d bytes so far" % len(data))
+        wait_for("the file replaced", replaced, timeout=60)
         check_icon_file(saved, 0x0000FF)
     steps("overwrite: OK", overwrite_ok)
 
@@ -1172,7 +1176,7 @@ def part_sequence(steps):
                 m = main_state()
                 click(centre(m.tools[3][1]))
                 wait_for("a 32 x 32 picture on the clipboard",
-                         lambda: (lambda c: (c[1] == "32x32", c[:2]))(read_clipboard()), timeout=10)
+                         lambda: (lambda c: (c[1] == "32x32", c[:2]))(read_clipboard()), timeout=60)
             close_program(program)
         finally:
             program.kill()

@@ -166,6 +166,25 @@ TEST_F(TProgramTest, StartsWithMenusToolBarAndSelectionCommandsDisabled) {
   EXPECT_EQ(MainForm->Store().EntryCount(), 0);
 }
 
+// Every window shows the program icon: the main window from its first show, the two
+// dialogs through their class until they are first shown and as their own from then on.
+TEST_F(TProgramTest, EveryWindowShowsTheProgramIcon) {
+  const HICON program = Application.Icon();
+  ASSERT_NE(program, nullptr);
+  auto own = [](TForm* form) { return reinterpret_cast<HICON>(SendMessageA(form->Handle(), WM_GETICON, ICON_BIG, 0)); };
+  auto ofClass = [](TForm* form) { return reinterpret_cast<HICON>(GetClassLongPtrA(form->Handle(), GCLP_HICON)); };
+  EXPECT_EQ(own(MainForm), program);
+  EXPECT_EQ(ofClass(MainForm), program);
+  EXPECT_EQ(ofClass(AboutBox), program);
+  EXPECT_EQ(ofClass(BusyDlg), program);
+  Collect({});  // the busy dialog is shown and closes at once
+  EXPECT_EQ(own(BusyDlg), program);
+  TDuringModal close([] { AboutBox->Close(); });
+  MainForm->AboutClick();
+  ASSERT_TRUE(close.Fired());
+  EXPECT_EQ(own(AboutBox), program);
+}
+
 TEST_F(TProgramTest, CollectionFillsTheListThroughTheBusyDialog) {
   const std::string two = FixturePath("two.dll"), three = FixturePath("three.dll"),
                     none = FixturePath("noicons.dll");
