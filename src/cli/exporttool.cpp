@@ -131,6 +131,13 @@ bool ReadInput(const TInputName& input, TInputFile& file, TIconFile& icons, std:
     tally.Failed = true;
     return false;
   }
+  // An image the reader found unsound (in an .ico file, one the shell never picks, e.g.
+  // cut short by the end of the file) is left out; the icon keeps its number and its
+  // other images.
+  for (TIconGroup& group : icons.Groups)
+    group.Images.erase(std::remove_if(group.Images.begin(), group.Images.end(),
+                                      [](const TIconImage& image) { return !image.Sound; }),
+                       group.Images.end());
   if (icons.Groups.empty()) {
     progress.Clear();
     err << Program << ": " << input.Name << ": no icons\n";

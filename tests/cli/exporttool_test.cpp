@@ -116,6 +116,15 @@ TEST_F(ExportTool, ListsEachIconWithItsImagesAndNamesEveryProblem) {
     EXPECT_NE(r.Err.find(said), std::string::npos) << said << "\n" << r.Err;
   r = Tool({"list", "--json", Fixture("noicons.dll")});
   EXPECT_EQ(r.Out, "[]\n");
+
+  // An .ico image cut short by the end of the file, which the shell never picks, is left
+  // out; the sound one is listed and extracted.
+  r = Tool({"list", Fixture("cut-unpicked.ico")});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_EQ(r.Out, Fixture("cut-unpicked.ico") + "\tIcon1\t32x32 4-bit bmp\n");
+  r = Tool({"extract", "--png", Fixture("cut-unpicked.ico"), "-o", (FDir / "cut").string()});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_EQ(Names((FDir / "cut").string()), std::vector<std::string>{"cut-unpicked.ico-Icon1-32x32-4bit.png"});
 }
 
 TEST_F(ExportTool, ExtractsEveryIconAsStoredAndNeverOverwritesUnasked) {
