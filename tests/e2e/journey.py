@@ -80,8 +80,10 @@ def run(cmd, timeout=60, check=True, **kw):
     result = subprocess.run(wine_cmd(cmd), env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             timeout=timeout, **kw)
     if check and result.returncode != 0:
-        raise StepFailure("%s failed (%d): %s" % (cmd, result.returncode,
-                                                  result.stderr.decode(errors="replace")[-400:]))
+        # Wine's own tools (reg.exe among them) write their messages to standard output.
+        raise StepFailure("%s failed (%d): %s %s" % (cmd, result.returncode,
+                                                     result.stdout.decode(errors="replace")[-400:],
+                                                     result.stderr.decode(errors="replace")[-400:]))
     return result
 
 
@@ -1000,8 +1002,8 @@ def drag(paths):
 
 def seed_placement(left, top, width, height):
     """A placement as an earlier run would have left it, so the part starts where it expects."""
-    for name, value in (("Top", top), ("Left", left), ("Width", width), ("Height", height)):
-        run(["wine", "reg", "add", STATUS_KEY, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f"])
+    answer = PROBE.ask("placement %d %d %d %d" % (left, top, width, height))
+    expect(answer == ["ok"], "the placement %s stored" % ((left, top, width, height),), answer)
 
 
 def part_drop(steps):

@@ -321,6 +321,27 @@ void CommandRegistry() {
   RegCloseKey(key);
 }
 
+// Stores a placement as an earlier run would have left it ("placement L T W H").
+// Written from here, the probe already running in the prefix: a reg.exe started for
+// each value is a new Wine process, and under load one such start failed.
+void CommandSetPlacement(const std::string& args) {
+  long values[4] = {};
+  if (std::sscanf(args.c_str(), "%ld %ld %ld %ld", &values[0], &values[1], &values[2], &values[3]) != 4) {
+    Line("error usage: placement LEFT TOP WIDTH HEIGHT");
+    return;
+  }
+  HKEY key = nullptr;
+  LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Quillfen\\Glyphdock\\Status", 0, nullptr, 0,
+                                KEY_SET_VALUE, nullptr, &key, nullptr);
+  const char* names[4] = {"Left", "Top", "Width", "Height"};
+  for (int i = 0; i < 4 && result == ERROR_SUCCESS; ++i) {
+    const DWORD value = static_cast<DWORD>(values[i]);
+    result = RegSetValueExA(key, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  }
+  if (key) RegCloseKey(key);
+  Line(result == ERROR_SUCCESS ? "ok" : "error " + std::to_string(result));
+}
+
 // The clipboard as a pasting program finds it: its formats, and the picture read back
 // as a device-independent bitmap, printed row by row from the top as RRGGBB words.
 void CommandClipboard() {
@@ -420,6 +441,7 @@ int main() {
     else if (c == "dialogs") EnumWindows(DescribeDialog, 0);
     else if (c == "popup") EnumWindows(DescribePopup, 0);
     else if (c == "reg") CommandRegistry();
+    else if (c.rfind("placement ", 0) == 0) CommandSetPlacement(c.substr(10));
     else if (c == "clip") CommandClipboard();
     else if (c == "clipclear") CommandClipboardClear();
     else if (c.rfind("short ", 0) == 0) CommandShortName(c.substr(6));
