@@ -147,8 +147,10 @@ harness_prepare_prefix() {
   # Wine ends its server, and with it the prefix's service processes, as soon as the
   # last program exits; every test program would then pay seconds for their restart.
   # One persistent server, and its services started once with no terminal or pipe of
-  # ours to hold open, make a test program start in well under a second.
-  (harness_wine wineserver -p </dev/null >/dev/null 2>&1 &)
+  # ours to hold open, make a test program start in well under a second. The server
+  # puts itself in the background once it is ready (tens of ms); started with "&", a
+  # program started next could win the race and start a server that does not stay.
+  harness_wine wineserver -p </dev/null >/dev/null 2>&1
   harness_wine wine cmd /c exit </dev/null >/dev/null 2>&1
   return 0
 }
