@@ -298,9 +298,12 @@ BOOL CALLBACK DescribePopup(HWND window, LPARAM) {
   return TRUE;
 }
 
+// Where the program keeps its window placement.
+constexpr char kStatusKey[] = "Software\\Quillfen\\Glyphdock\\Status";
+
 void CommandRegistry() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Quillfen\\Glyphdock\\Status", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kStatusKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
     Line("nokey");
     return;
   }
@@ -331,8 +334,7 @@ void CommandSetPlacement(const std::string& args) {
     return;
   }
   HKEY key = nullptr;
-  LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Quillfen\\Glyphdock\\Status", 0, nullptr, 0,
-                                KEY_SET_VALUE, nullptr, &key, nullptr);
+  LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kStatusKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
   const char* names[4] = {"Left", "Top", "Width", "Height"};
   for (int i = 0; i < 4 && result == ERROR_SUCCESS; ++i) {
     const DWORD value = static_cast<DWORD>(values[i]);
