@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/application.h"
 #include "collect/iconfilecheck.h"
 #include "collect/iconstore.h"
 #include "collect/stephandover.h"
@@ -162,7 +163,7 @@ public:
     FKeyName = "Software\\Quillfen\\GlyphdockBench\\run-" + std::to_string(GetCurrentProcessId());
     RegCreateKeyExA(HKEY_CURRENT_USER, FKeyName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, FKey.Put(), nullptr);
     RegOverridePredefKey(HKEY_CURRENT_USER, FKey.Get());
-    Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock");
+    Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock", LoadProgramIcon());
     Application.SetFailureHandler(&FailureToConsole);
     FMain = std::make_unique<TMainForm>();
     MainForm = FMain.get();
@@ -681,7 +682,7 @@ void StartStages() {
     return (ticks(now) - ticks(created)) / 1e7;
   };
   Result("stage_main_entered", sinceStart());
-  Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock");
+  Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock", LoadProgramIcon());
   Result("stage_initialized", sinceStart());
   auto main = std::make_unique<TMainForm>();
   MainForm = main.get();

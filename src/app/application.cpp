@@ -10,6 +10,7 @@
 #include "ui/busy.h"
 #include "ui/errorbox.h"
 #include "ui/mainunit.h"
+#include "ui/resource.h"
 
 namespace {
 bool IsLead(unsigned char b) { return IsDBCSLeadByteEx(932, b) != FALSE; }
@@ -49,6 +50,8 @@ std::string ComputeApplicationTitle() {
   return ApplicationTitleFrom(buffer);
 }
 
+HICON LoadProgramIcon() { return LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_PROGRAM)); }
+
 int RunGlyphdock(const std::function<void(TStartupStage)>& probe) {
   auto reach = [&](TStartupStage stage) {
     if (probe) probe(stage);
@@ -57,7 +60,7 @@ int RunGlyphdock(const std::function<void(TStartupStage)>& probe) {
   std::unique_ptr<TAboutBox> aboutBox;
   std::unique_ptr<TBusyDlg> busyDlg;
   try {
-    Application.Initialize(GetModuleHandleA(nullptr), ComputeApplicationTitle());
+    Application.Initialize(GetModuleHandleA(nullptr), ComputeApplicationTitle(), LoadProgramIcon());
     Application.SetFailureHandler(&ReportFailure);
     reach(TStartupStage::Initialized);
     mainForm = std::make_unique<TMainForm>();

@@ -1,6 +1,8 @@
 // Start-up: the application title and the start-up body.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 
@@ -10,6 +12,10 @@
 std::string ApplicationTitleFrom(std::string fileName);
 // The title of this executable (GetModuleFileNameA, OemToCharA, then the rule above).
 std::string ComputeApplicationTitle();
+
+// The program icon from the executable's resources (shared, never destroyed): the one
+// the taskbar window and every form show.
+HICON LoadProgramIcon();
 
 // Points of the start-up body that a test executable can observe (and fail at).
 enum class TStartupStage { Initialized, MainFormCreated, Running };

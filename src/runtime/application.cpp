@@ -2,7 +2,6 @@
 
 #include "runtime/failure.h"
 #include "runtime/forms.h"
-#include "ui/resource.h"
 
 TApplication Application;
 
@@ -41,11 +40,11 @@ LRESULT CALLBACK TApplication::TaskbarProc(HWND hwnd, UINT message, WPARAM wPara
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-void TApplication::Initialize(HINSTANCE instance, const std::string& title) {
+void TApplication::Initialize(HINSTANCE instance, const std::string& title, HICON icon) {
   FInstance = instance;
   FTitle = title;
   FTerminated = false;
-  FIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PROGRAM));
+  FIcon = icon;
   WNDCLASSA wc{};
   if (!GetClassInfoA(instance, TaskbarClassName, &wc)) {
     wc = WNDCLASSA{};

@@ -14,8 +14,10 @@ enum class TCursor { Default, HourGlass };
 
 class TApplication {
 public:
-  // Creates the taskbar window with the given title. Call once, before any form.
-  void Initialize(HINSTANCE instance, const std::string& title);
+  // Creates the taskbar window with the given title; `icon` (the program's, loaded by
+  // the caller) is the one every form and the task bar entry show. Call once, before
+  // any form.
+  void Initialize(HINSTANCE instance, const std::string& title, HICON icon = nullptr);
   void Finalize();  // destroys the taskbar window
 
   HINSTANCE Instance() const noexcept { return FInstance; }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/application.h"
 #include "runtime/application.h"
 #include "ui/about.h"
 #include "ui/busy.h"
@@ -25,7 +26,7 @@ protected:
                               nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, FScratch), ERROR_SUCCESS);
-    Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock");
+    Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock", LoadProgramIcon());
     Application.SetFailureHandler(&ReportFailure);
     FMain = std::make_unique<TMainForm>();
     MainForm = FMain.get();

@@ -90,7 +90,7 @@ TEST(StartupBody, ARunEndedByClosingTheMainWindowStoresThePlacementAndReturnsZer
 
 TEST(CreationStep, AFailureInTheCreationHandlerIsShownBeforeTheWindowWhichStillOpens) {
   TScratchSettings settings;
-  Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock");
+  Application.Initialize(GetModuleHandleA(nullptr), "Glyphdock", LoadProgramIcon());
   Application.SetFailureHandler(&ReportFailure);
   bool windowVisibleDuringBox = true;
   TMessageBoxDriver driver(IDOK);

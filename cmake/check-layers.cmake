@@ -1,0 +1,38 @@
+# Fails when a source file includes a header of a folder above its own:
+#   cmake -DSOURCE_DIR=<src> -P check-layers.cmake
+# Each folder lists the folders it may include from (its own among them). The window's
+# layers run app -> ui -> collect/export/common -> runtime -> Win32, with export drawing on
+# the icon store in collect and collect on the portable reader; glyphdock-export (cli)
+# stands on the reader alone, and the reader on nothing of the project's.
+set(allowed_app app ui collect export common runtime iconfile)
+set(allowed_ui ui collect export common runtime iconfile)
+set(allowed_export export collect runtime iconfile)
+set(allowed_collect collect runtime iconfile)
+set(allowed_common common runtime)
+set(allowed_runtime runtime)
+set(allowed_iconfile iconfile)
+set(allowed_cli cli iconfile)
+set(layers app ui export collect common runtime iconfile cli)
+
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "check-layers: pass -DSOURCE_DIR=<the src folder>")
+endif()
+set(violations "")
+foreach(layer IN LISTS layers)
+  file(GLOB files ${SOURCE_DIR}/${layer}/*.cpp ${SOURCE_DIR}/${layer}/*.h)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/.*" "\\1" target "${line}")
+      list(FIND layers ${target} known)
+      list(FIND allowed_${layer} ${target} permitted)
+      if(known GREATER -1 AND permitted EQUAL -1)
+        file(RELATIVE_PATH name ${SOURCE_DIR} ${file})
+        string(APPEND violations "  ${name}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(violations)
+  message(FATAL_ERROR "An include points up the layers (a lower folder may not include a higher one):\n${violations}")
+endif()
