@@ -57,10 +57,10 @@ bench:
 # make uninstall   remove what make install put there
 # make deb         build/glyphdock_$(VERSION)_amd64.deb from a make install tree
 # make dist        build/dist/Glyphdock-$(VERSION)-win64.zip for Windows users
-# The version is the one in the program's version resource.
+# The version is the one in VERSION.
 PREFIX ?= /usr/local
 DESTDIR ?=
-VERSION := $(shell sed -n 's/.*"ProductVersion", "\([^"]*\)".*/\1/p' src/ui/resources.rc)
+VERSION := $(shell cat VERSION)
 bindir := $(PREFIX)/bin
 datadir := $(PREFIX)/share
 ICON_SIZES := 16 32 48
@@ -82,6 +82,7 @@ install: ship
 	  $(DESTDIR)$(datadir)/doc/glyphdock
 	install -m 755 packaging/glyphdock $(DESTDIR)$(bindir)/glyphdock
 	install -m 644 $(BUILD)/bin/Glyphdock.exe $(DESTDIR)$(datadir)/glyphdock/Glyphdock.exe
+	install -m 644 packaging/glyphdock-fonts.sh $(DESTDIR)$(datadir)/glyphdock/fonts.sh
 	sed 's|@BINDIR@|$(bindir)|' packaging/glyphdock.desktop.in > $(DESTDIR)$(datadir)/applications/glyphdock.desktop
 	chmod 644 $(DESTDIR)$(datadir)/applications/glyphdock.desktop
 	for s in $(ICON_SIZES); do \
@@ -91,15 +92,17 @@ install: ship
 	done
 	install -m 644 LICENSE $(DESTDIR)$(datadir)/doc/glyphdock/LICENSE
 	install -d $(DESTDIR)$(datadir)/man/man1
-	install -m 644 packaging/glyphdock.1 $(DESTDIR)$(datadir)/man/man1/glyphdock.1
+	sed 's|@VERSION@|$(VERSION)|' packaging/glyphdock.1 > $(DESTDIR)$(datadir)/man/man1/glyphdock.1
+	chmod 644 $(DESTDIR)$(datadir)/man/man1/glyphdock.1
 	install -m 755 $(BUILD)/native/glyphdock-export $(DESTDIR)$(bindir)/glyphdock-export
-	install -m 644 packaging/glyphdock-export.1 $(DESTDIR)$(datadir)/man/man1/glyphdock-export.1
+	sed 's|@VERSION@|$(VERSION)|' packaging/glyphdock-export.1 > $(DESTDIR)$(datadir)/man/man1/glyphdock-export.1
+	chmod 644 $(DESTDIR)$(datadir)/man/man1/glyphdock-export.1
 	install -d $(DESTDIR)$(datadir)/thumbnailers
 	sed 's|@BINDIR@|$(bindir)|' packaging/glyphdock.thumbnailer.in > $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer
 	chmod 644 $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer
 
 uninstall:
-	rm -f $(DESTDIR)$(bindir)/glyphdock $(DESTDIR)$(datadir)/glyphdock/Glyphdock.exe \
+	rm -f $(DESTDIR)$(bindir)/glyphdock $(DESTDIR)$(datadir)/glyphdock/Glyphdock.exe $(DESTDIR)$(datadir)/glyphdock/fonts.sh \
 	  $(DESTDIR)$(datadir)/applications/glyphdock.desktop $(DESTDIR)$(datadir)/doc/glyphdock/LICENSE \
 	  $(DESTDIR)$(datadir)/man/man1/glyphdock.1 \
 	  $(foreach s,$(ICON_SIZES),$(DESTDIR)$(datadir)/icons/hicolor/$(s)x$(s)/apps/glyphdock.png) \

@@ -7,7 +7,13 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 out=$2
-version=$(sed -n 's/.*"ProductVersion", "\([^"]*\)".*/\1/p' "$top/src/ui/resources.rc")
+version=$(cat "$top/VERSION")
+# A new version wants its changelog entry: the newest entry must name it.
+newest=$(sed -n '1s/^glyphdock (\([^)]*\)).*/\1/p' "$top/packaging/deb/changelog")
+if [ "$newest" != "$version" ]; then
+  echo "make-deb: VERSION says $version but the newest entry of packaging/deb/changelog is $newest; add an entry" >&2
+  exit 1
+fi
 root=$(mktemp -d)
 chmod 755 "$root"
 trap 'rm -rf "$root"' EXIT

@@ -7,7 +7,7 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 out=$2
-version=$(sed -n 's/.*"ProductVersion", "\([^"]*\)".*/\1/p' "$top/src/ui/resources.rc")
+version=$(cat "$top/VERSION")
 name=Glyphdock-$version-win64
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -16,7 +16,7 @@ mkdir "$stage/$name"
 install -m 644 "$build/bin/Glyphdock.exe" "$stage/$name/Glyphdock.exe"
 install -m 644 "$build/bin/glyphdock-export.exe" "$stage/$name/glyphdock-export.exe"
 # Notepad on older Windows takes a text for UTF-8 only with a byte order mark.
-{ printf '\357\273\277'; sed 's/$/\r/' "$top/packaging/README-Windows.txt"; } > "$stage/$name/README.txt"
+{ printf '\357\273\277'; sed -e "s/@VERSION@/$version/" -e 's/$/\r/' "$top/packaging/README-Windows.txt"; } > "$stage/$name/README.txt"
 sed 's/$/\r/' "$top/LICENSE" > "$stage/$name/LICENSE.txt"
 
 mkdir -p "$(dirname "$out")"

@@ -1,5 +1,7 @@
 #include "ui/about.h"
 
+#include "version.h"
+
 TAboutBox* AboutBox = nullptr;
 
 namespace {
@@ -9,7 +11,7 @@ const TControlDesc AboutControls[] = {
     {TControlKind::Panel, "Panel1", TAboutBox::idPanel1, 8, 8, 281, 125, nullptr, 0, 0, 0},
     {TControlKind::Image, "Image1", TAboutBox::idImage1, 16, 12, 32, 32, nullptr, 0, 0, TAboutBox::idPanel1},
     {TControlKind::Label, "ProductName", TAboutBox::idProductName, 60, 13, 178, 17, "Glyphdock", SS_LEFTNOWORDWRAP, 0, TAboutBox::idPanel1},
-    {TControlKind::Label, "Version", TAboutBox::idVersion, 61, 30, 164, 16, "Version 0.70", SS_LEFTNOWORDWRAP, 0, TAboutBox::idPanel1},
+    {TControlKind::Label, "Version", TAboutBox::idVersion, 61, 30, 164, 16, "Version " GLYPHDOCK_VERSION, SS_LEFTNOWORDWRAP, 0, TAboutBox::idPanel1},
     {TControlKind::Label, "Copyright", TAboutBox::idCopyright, 8, 72, 265, 18, "Copyright (C) 2026 Quillfen", SS_CENTER, 0, TAboutBox::idPanel1},
     {TControlKind::Label, "Comments", TAboutBox::idComments, 8, 96, 265, 20, "Quillfen's Tinkerlot part2", SS_CENTER, 0, TAboutBox::idPanel1},
 };

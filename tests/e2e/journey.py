@@ -37,6 +37,8 @@ ABOUT_TITLE = "Glyphdock について"
 STATUS_KEY = r"HKCU\Software\Quillfen\Glyphdock\Status"
 DESIGNED_SIZE = (321, 271)
 ICON_FILE_SIZE = 766
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "VERSION")) as _version:
+    VERSION_LINE = "Version " + _version.read().strip()
 
 ARGS = None
 ENV = None
@@ -872,7 +874,7 @@ def part_journey(steps):
                     i = (y * width + x) * 3
                     found.add((pixels[i], pixels[i + 1], pixels[i + 2]))
             return found
-        for text in ("Glyphdock", "Version 0.70"):
+        for text in ("Glyphdock", VERSION_LINE):
             label = box.child(cls="Static", text=text)
             colours = region(label["rect"])
             expect(any(min(c) >= 200 for c in colours) and any(max(c) <= 80 for c in colours),
@@ -899,7 +901,7 @@ def part_journey(steps):
         want = (max(0, m.rect[0] + int((mw - aw) / 2)), max(0, m.rect[1] + int((mh - ah) / 2)))
         expect(box.rect[:2] == want, "the about box centred over the main window at %s" % (want,), box.rect)
         texts = [c["text"] for c in box.children]
-        expect("Version 0.70" in texts and "OK" in texts, "the version line and OK", texts)
+        expect(VERSION_LINE in texts and "OK" in texts, "the version line and OK", texts)
         time.sleep(0.3)
         screenshot("e2e-about.png")
         state["about"] = box

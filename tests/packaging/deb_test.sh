@@ -32,6 +32,7 @@ check_eq "files, modes and owners" "-rwxr-xr-x root/root ./usr/bin/glyphdock
 -rw-r--r-- root/root ./usr/share/doc/glyphdock/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/glyphdock/copyright
 -rw-r--r-- root/root ./usr/share/glyphdock/Glyphdock.exe
+-rw-r--r-- root/root ./usr/share/glyphdock/fonts.sh
 -rw-r--r-- root/root ./usr/share/icons/hicolor/16x16/apps/glyphdock.png
 -rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/glyphdock.png
 -rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/glyphdock.png

@@ -15,6 +15,7 @@ opt/gd/bin/glyphdock-export
 opt/gd/share/applications/glyphdock.desktop
 opt/gd/share/doc/glyphdock/LICENSE
 opt/gd/share/glyphdock/Glyphdock.exe
+opt/gd/share/glyphdock/fonts.sh
 opt/gd/share/icons/hicolor/16x16/apps/glyphdock.png
 opt/gd/share/icons/hicolor/32x32/apps/glyphdock.png
 opt/gd/share/icons/hicolor/48x48/apps/glyphdock.png
@@ -50,6 +51,8 @@ check_eq "the thumbnailer runs the installed command" \
 check_eq "the thumbnailer names Windows programs, libraries and icons" \
   "application/vnd.microsoft.portable-executable application/x-dosexec application/x-ms-dos-executable application/x-ms-ne-executable application/x-msdownload image/vnd.microsoft.icon image/x-icon" \
   "$(sed -n 's/^MimeType=//p' "$dest/opt/gd/share/thumbnailers/glyphdock.thumbnailer" | tr ';' '\n' | sed '/^$/d' | LC_ALL=C sort | paste -sd' ')"
+check_eq "both manual pages carry the version in VERSION" "2" \
+  "$(grep -l "^\.TH .* \"Glyphdock $(pkg_version)\"" "$dest"/opt/gd/share/man/man1/glyphdock*.1 | wc -l)"
 man_name=$(lexgrog "$dest/opt/gd/share/man/man1/glyphdock-export.1" 2>&1)
 case $man_name in
   *'"glyphdock-export - '*) pass "the manual page of glyphdock-export has its NAME line" ;;

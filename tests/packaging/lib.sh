@@ -57,7 +57,7 @@ pkg_tree() {
   (cd "$1" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
 }
 
-# The version in the program's version resource, as the packages name it.
+# The version in VERSION, as the packages name it.
 pkg_version() {
-  sed -n 's/.*"ProductVersion", "\([^"]*\)".*/\1/p' "$PKG_TOP/src/ui/resources.rc"
+  cat "$PKG_TOP/VERSION"
 }

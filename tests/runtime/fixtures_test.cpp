@@ -12,6 +12,7 @@
 
 #include "runtime/owners.h"
 #include "support/fixtures.h"
+#include "version.h"
 #include "ui/resource.h"
 
 namespace {
@@ -294,12 +295,12 @@ TEST(ProgramResources, VersionAndManifest) {
   };
   EXPECT_EQ(value("ProductName"), "Glyphdock");
   EXPECT_EQ(value("CompanyName"), "Quillfen");
-  EXPECT_EQ(value("ProductVersion"), "0.70");
+  EXPECT_EQ(value("ProductVersion"), GLYPHDOCK_VERSION);
   EXPECT_NE(value("LegalCopyright").find("Quillfen"), std::string::npos);
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(70, 0));
+  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(GLYPHDOCK_VERSION_MINOR, GLYPHDOCK_VERSION_MAJOR));
 
   HMODULE module = GetModuleHandleA(nullptr);
   HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
