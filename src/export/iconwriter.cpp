@@ -1,5 +1,6 @@
 #include "export/iconwriter.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -124,13 +125,125 @@ std::vector<unsigned char> BuildIconImage(HICON icon) {
   return image;
 }
 
+namespace {
+
+// A file of this program's own beside the target: the new image until it is moved into
+// place, or the old file's content while it is being replaced. Removed when the owner
+// ends unless it was handed over (moved into place, or kept as the only copy left).
+class TScratchFile {
+public:
+  TScratchFile() = default;
+  ~TScratchFile() {
+    if (!FName.empty()) DeleteFileA(FName.c_str());
+  }
+  TScratchFile(const TScratchFile&) = delete;
+  TScratchFile& operator=(const TScratchFile&) = delete;
+
+  // Creates a new, empty file of a name no file has yet in folder (which ends in a
+  // separator) and returns it open for writing; an invalid handle when the folder takes
+  // no new file.
+  TFileHandle Create(const std::string& folder) {
+    const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 8);
+    for (DWORD attempt = 0; attempt < 64; ++attempt) {
+      char name[16];
+      std::snprintf(name, sizeof name, "~gd%04X.tmp", static_cast<unsigned>((seed + attempt * 7919) & 0xFFFF));
+      const std::string path = folder + name;
+      TFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+      if (file) {
+        FName = path;
+        return file;
+      }
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return TFileHandle();
+  }
+  const std::string& Name() const noexcept { return FName; }
+  void HandOver() noexcept { FName.clear(); }
+
+private:
+  std::string FName;
+};
+
+enum class TTarget { Absent, RegularFile, Other };
+
+// What the chosen name names now. A folder, a device or a pipe cannot be replaced by a
+// file without being destroyed, so those are refused rather than written.
+TTarget ExamineTarget(const std::string& fileName) {
+  const TFileHandle probe(CreateFileA(fileName.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  // A name that cannot be opened is treated as new; the final move never replaces
+  // anything, so a file that was there after all is left alone and reported.
+  if (!probe) return TTarget::Absent;
+  if (GetFileType(probe.Get()) != FILE_TYPE_DISK) return TTarget::Other;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(probe.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return TTarget::Other;
+  return TTarget::RegularFile;
+}
+
+// The folder part of fileName's full name, with its final separator.
+bool FolderOf(const std::string& fileName, std::string& folder) {
+  char full[MAX_PATH];
+  char* namePart = nullptr;
+  const DWORD length = GetFullPathNameA(fileName.c_str(), MAX_PATH, full, &namePart);
+  if (length == 0 || length >= MAX_PATH || namePart == nullptr) return false;
+  folder.assign(full, namePart);
+  return true;
+}
+
+void WriteImage(HANDLE file, const std::vector<unsigned char>& image) {
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, image.data(), static_cast<DWORD>(image.size()), &written, nullptr);
+  // A file system may report a full disk only when the data reaches it.
+  if (!ok || written != image.size() || !FlushFileBuffers(file)) Raise(msg::StreamWriteError);
+}
+
+}  // namespace
+
 void SaveIconFile(const TIcon& icon, const std::string& fileName) {
-  const TFileHandle file(CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) RaiseFmt(msg::CannotCreateFile, fileName);
+  // The image is complete before any file is touched: a failure here leaves the
+  // chosen file as it was.
   if (icon.Empty()) Raise(msg::InvalidIconImage);
   const std::vector<unsigned char> image = BuildIconImage(icon.Handle());
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &written, nullptr);
-  if (!ok || written != image.size()) Raise(msg::StreamWriteError);
+
+  const TTarget target = ExamineTarget(fileName);
+  std::string folder;
+  if (target == TTarget::Other || !FolderOf(fileName, folder)) RaiseFmt(msg::CannotCreateFile, fileName);
+
+  // The new image goes into a file of its own in the same folder, so the old file keeps
+  // its content until the new one is whole.
+  TScratchFile newImage;
+  {
+    const TFileHandle file = newImage.Create(folder);
+    if (!file) RaiseFmt(msg::CannotCreateFile, fileName);
+    WriteImage(file.Get(), image);
+  }
+
+  if (target == TTarget::Absent) {
+    // Never replaces: a name that appeared meanwhile, or one that could not be examined,
+    // stays as it is.
+    if (!MoveFileExA(newImage.Name().c_str(), fileName.c_str(), MOVEFILE_WRITE_THROUGH))
+      RaiseFmt(msg::CannotCreateFile, fileName);
+    newImage.HandOver();
+    return;
+  }
+
+  // ReplaceFileA keeps the old file's attributes (and its security and short name). The
+  // old content is moved to a reserved name rather than dropped, so that a replacement
+  // that stops half way can put it back: without one, a failed last step loses it.
+  TScratchFile oldContent;
+  if (!oldContent.Create(folder)) RaiseFmt(msg::CannotCreateFile, fileName);
+  if (ReplaceFileA(fileName.c_str(), newImage.Name().c_str(), oldContent.Name().c_str(), 0, nullptr, nullptr)) {
+    newImage.HandOver();
+    return;  // the old content goes with its owner
+  }
+  if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    // The old file was moved aside but the new one not moved in: the old one goes back,
+    // and where it cannot, it stays under the reserved name rather than being removed.
+    MoveFileExA(oldContent.Name().c_str(), fileName.c_str(), MOVEFILE_WRITE_THROUGH);
+    oldContent.HandOver();
+  }
+  RaiseFmt(msg::CannotCreateFile, fileName);
 }

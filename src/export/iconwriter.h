@@ -28,6 +28,9 @@ bool FetchDIB(HBITMAP bitmap, HPALETTE palette, void* header, void* bits, int co
 // The complete bytes of an icon file holding icon at 16 colours.
 std::vector<unsigned char> BuildIconImage(HICON icon);
 
-// Creates or truncates fileName and writes icon into it. Raises "ファイル %s を作成できません",
-// "アイコンイメージが不正です", "ビットマップイメージが不正です" or "ストリームへの書き込みエラー".
+// Writes icon into fileName, a new file or an existing one replaced whole. The image is
+// built first and written beside the target, then moved into place, so that every
+// failure leaves an existing file as it was. A folder, device or pipe of that name is
+// refused. Raises "ファイル %s を作成できません", "アイコンイメージが不正です",
+// "ビットマップイメージが不正です" or "ストリームへの書き込みエラー".
 void SaveIconFile(const TIcon& icon, const std::string& fileName);

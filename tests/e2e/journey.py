@@ -851,12 +851,15 @@ def part_journey(steps):
         wait_dialogs_gone()
 
         def replaced():
-            # The program empties the file before it writes the new icon: a look between
-            # the two sees no icon yet, so only a whole new icon counts.
-            with open(saved, "rb") as f:
-                data = f.read()
-            return (len(data) == ICON_FILE_SIZE and data != state["green"],
-                    "still the green icon" if data == state["green"] else "%d bytes so far" % len(data))
+            # The new icon is moved in whole: every look sees the old icon or the new one,
+            # never a part (while the two swap places the name may be missing for a moment).
+            try:
+                with open(saved, "rb") as f:
+                    data = f.read()
+            except FileNotFoundError:
+                return False, "no file for a moment"
+            expect(len(data) == ICON_FILE_SIZE, "a whole icon at every look", "%d bytes" % len(data))
+            return data != state["green"], "still the green icon"
         wait_for("the file replaced", replaced, timeout=60)
         check_icon_file(saved, 0x0000FF)
     steps("overwrite: OK", overwrite_ok)

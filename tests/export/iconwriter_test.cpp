@@ -166,13 +166,18 @@ TEST_F(IconWriterTest, SameIconSavedTwiceGivesIdenticalFilesAndAnExistingFileIsR
   const std::vector<unsigned char> first = ReadBytes(FFolder.File("first.ico"));
   EXPECT_EQ(first.size(), FileLength);
   EXPECT_EQ(ReadBytes(FFolder.File("second.ico")), first);
+  EXPECT_EQ(FolderContents(FFolder.Path()), (std::vector<std::string>{"first.ico", "second.ico"}))
+      << "the old content and the new image's scratch file are gone";
 }
 
-TEST_F(IconWriterTest, EmptyIconObjectLeavesAnEmptyFileAndReportsAnInvalidIcon) {
+TEST_F(IconWriterTest, EmptyIconObjectReportsAnInvalidIconAndLeavesTheChosenFileAsItWas) {
+  const std::vector<unsigned char> before(3000, 0x5A);
+  WriteBytes(FFolder.File("kept.ico"), before);
   TIcon icon;
-  EXPECT_EQ(FailureOf([&] { SaveIconFile(icon, FFolder.File("empty.ico")); }), msg::InvalidIconImage);
-  ASSERT_TRUE(FileExists(FFolder.File("empty.ico")));
-  EXPECT_TRUE(ReadBytes(FFolder.File("empty.ico")).empty());
+  EXPECT_EQ(FailureOf([&] { SaveIconFile(icon, FFolder.File("kept.ico")); }), msg::InvalidIconImage);
+  EXPECT_EQ(ReadBytes(FFolder.File("kept.ico")), before);
+  EXPECT_EQ(FailureOf([&] { SaveIconFile(icon, FFolder.File("new.ico")); }), msg::InvalidIconImage);
+  EXPECT_EQ(FolderContents(FFolder.Path()), (std::vector<std::string>{"kept.ico"})) << "nothing created";
 }
 
 TEST_F(IconWriterTest, IconWithoutColourBitmapOrNoIconAtAllIsAnInvalidBitmap) {
@@ -183,9 +188,10 @@ TEST_F(IconWriterTest, IconWithoutColourBitmapOrNoIconAtAllIsAnInvalidBitmap) {
   TIcon monochrome;
   monochrome.SetHandle(CreateIconIndirect(&info));
   ASSERT_FALSE(monochrome.Empty());
+  WriteBytes(FFolder.File("mono.ico"), {4, 5, 6});
   EXPECT_EQ(FailureOf([&] { SaveIconFile(monochrome, FFolder.File("mono.ico")); }), msg::InvalidBitmapImage);
-  EXPECT_TRUE(FileExists(FFolder.File("mono.ico")));
-  EXPECT_TRUE(ReadBytes(FFolder.File("mono.ico")).empty());
+  EXPECT_EQ(ReadBytes(FFolder.File("mono.ico")), (std::vector<unsigned char>{4, 5, 6}));
+  EXPECT_EQ(FolderContents(FFolder.Path()), (std::vector<std::string>{"mono.ico"}));
 
   EXPECT_EQ(FailureOf([] { BuildIconImage(nullptr); }), msg::InvalidBitmapImage);
   BITMAPINFOHEADER header{};
@@ -209,13 +215,66 @@ TEST_F(IconWriterTest, FileThatCannotBeCreatedIsReportedWithItsNameAndLeftAlone)
   TIcon icon;
   icon.SetHandle(MakeStripesIcon());
   EXPECT_EQ(FailureOf([&] { SaveIconFile(icon, missingFolder); }), "ファイル " + missingFolder + " を作成できません");
+
+  // A folder of the chosen name, empty or not, stays a folder.
+  const std::string folder = FFolder.File("folder.ico");
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_EQ(FailureOf([&] { SaveIconFile(icon, folder); }), "ファイル " + folder + " を作成できません");
+  EXPECT_EQ(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, DWORD{FILE_ATTRIBUTE_DIRECTORY});
+  EXPECT_EQ(FolderContents(FFolder.Path()), (std::vector<std::string>{"folder.ico", "held.ico"}))
+      << "no scratch file left behind";
+  RemoveDirectoryA(folder.c_str());
 }
 
-TEST_F(IconWriterTest, DeviceThatReportsAFullDiskGivesTheWriteError) {
-  if (!HostSideAvailable()) GTEST_SKIP() << "needs the host's /dev/full, reached through Wine's Z: drive";
+TEST_F(IconWriterTest, ReplacedFileKeepsItsAttributes) {
+  if (HostSideAvailable()) GTEST_SKIP() << "Wine's ReplaceFile moves the new file in without the old one's attributes";
+  WriteBytes(FFolder.File("hidden.ico"), {1});
+  ASSERT_TRUE(SetFileAttributesA(FFolder.File("hidden.ico").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(Save(MakeStripesIcon(), "hidden.ico").size(), FileLength);
+  EXPECT_TRUE(GetFileAttributesA(FFolder.File("hidden.ico").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+namespace {
+// Runs a shell command on the host inside folder (a Z: path); its output.
+std::string HostShell(const TScratchFolder& folder, const std::string& command) {
+  std::string output;
+  int status = -1;
+  const std::string cd = "cd '" + WindowsPathToHost(folder.Path()) + "' && ";
+  return RunHostCommand(folder.Path(), cd + command, output, status) ? output : "(timed out)";
+}
+}  // namespace
+
+TEST_F(IconWriterTest, DeviceOrPipeOfTheChosenNameIsRefusedAndLeftAsItIs) {
+  if (!HostSideAvailable()) GTEST_SKIP() << "the host's devices and pipes are reached through Wine's Z: drive";
+  const TScratchFolder host(HostPathToWindows(GLYPHDOCK_BIN_DIR));
+  ASSERT_EQ(HostShell(host, "mkfifo pipe.ico && echo made"), "made\n");
   TIcon icon;
   icon.SetHandle(MakeStripesIcon());
-  EXPECT_EQ(FailureOf([&] { SaveIconFile(icon, "Z:\\dev\\full"); }), msg::StreamWriteError);
+  for (const std::string& name : {std::string("Z:\\dev\\full"), host.File("pipe.ico")})
+    EXPECT_EQ(FailureOf([&] { SaveIconFile(icon, name); }), "ファイル " + name + " を作成できません");
+  EXPECT_EQ(HostShell(host, "test -c /dev/full && test -p pipe.ico && rm pipe.ico && ls -A /dev | grep -c '^~gd'"),
+            "0\n");
+  EXPECT_EQ(FolderContents(host.Path()), std::vector<std::string>{});
+}
+
+TEST_F(IconWriterTest, FullDiskGivesTheWriteErrorAndKeepsTheOldFile) {
+  if (!HostSideAvailable()) GTEST_SKIP() << "a small file system is mounted on the host, reached through Wine";
+  const TScratchFolder host(HostPathToWindows(GLYPHDOCK_BIN_DIR));
+  // A file system of one page, filled by the old file.
+  const std::string mounted = HostShell(host, "mkdir full && mount -t tmpfs -o size=4k tmpfs full 2>&1 && echo ok");
+  if (mounted != "ok\n") {
+    HostShell(host, "rmdir full");
+    GTEST_SKIP() << "this user may not mount a small file system: " << mounted;
+  }
+  const std::string target = host.File("full\\old.ico");
+  WriteBytes(target, {'o', 'l', 'd'});
+  TIcon icon;
+  icon.SetHandle(MakeStripesIcon());
+  EXPECT_EQ(HostShell(host, "df --output=avail full | tail -n 1 | tr -d ' '"), "0\n");
+  EXPECT_EQ(FailureOf([&] { SaveIconFile(icon, target); }), msg::StreamWriteError);
+  EXPECT_EQ(ReadBytes(target), (std::vector<unsigned char>{'o', 'l', 'd'}));
+  EXPECT_EQ(FolderContents(host.File("full")), std::vector<std::string>{"old.ico"});
+  HostShell(host, "umount full && rmdir full");
 }
 
 TEST(DIBHeaderTest, RequestsPickTheFormatAndLengths) {
