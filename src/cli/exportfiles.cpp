@@ -173,10 +173,10 @@ std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool r
   for (const std::string& path : paths) {
     std::error_code error;
     if (!fs::is_directory(fs::path(path), error) || !recurse) {
-      out.push_back({path, true});  // a folder without -r is refused when it is opened
+      out.push_back({path, true, BaseName(path)});  // a folder without -r is refused when it is opened
       continue;
     }
-    std::vector<std::string> found;
+    std::vector<std::pair<std::string, std::string>> found;  // the name and the name below `path`
     fs::recursive_directory_iterator walk(fs::path(path), fs::directory_options::skip_permission_denied, error);
     if (error) {
       problems.push_back(path + ": " + Describe(error));
@@ -188,10 +188,11 @@ std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool r
         break;
       }
       std::error_code typeError;
-      if (walk->is_regular_file(typeError)) found.push_back(walk->path().string());
+      if (walk->is_regular_file(typeError))
+        found.emplace_back(walk->path().string(), walk->path().lexically_relative(fs::path(path)).string());
     }
     std::sort(found.begin(), found.end());
-    for (std::string& name : found) out.push_back({std::move(name), false});
+    for (auto& name : found) out.push_back({std::move(name.first), false, std::move(name.second)});
   }
   return out;
 }
@@ -219,6 +220,11 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 bool PathExists(const std::string& name) {
   std::error_code error;
   return fs::exists(fs::symlink_status(fs::path(name), error));
+}
+
+std::string ParentFolder(const std::string& name) {
+  const std::size_t cut = BaseName(name).size();
+  return cut == name.size() ? std::string() : name.substr(0, name.size() - cut);
 }
 
 bool MakeFolder(const std::string& dir, std::string& problem) {

@@ -29,11 +29,12 @@ std::size_t NearestImage(const TIconGroup& group, std::uint32_t size);
 // among equal sides.
 std::vector<std::size_t> ThumbnailOrder(const TIconGroup& group, std::uint32_t size);
 
-// An .ico file of the given images, in order: the directory (each entry the group's
-// stored width, height, colours, planes and bit count, with the image's length and
-// place) followed by the images' bytes as stored.
+// An .ico file (type 1) or .cur file (type 2) of the given images, in order: the
+// directory (each entry the group's stored width, height, colours, planes and bit count,
+// for a cursor the hot spot in their place, with the image's length and place) followed
+// by the images' bytes as stored.
 std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
-                                        const std::vector<std::vector<unsigned char>>& bytes);
+                                        const std::vector<std::vector<unsigned char>>& bytes, std::uint16_t type = 1);
 
 // A string as a JSON string literal. Bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& text);

@@ -44,6 +44,39 @@ std::uint32_t U32BigEndian(const unsigned char* p) {
          static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
 
+// UTF-16 code units as UTF-8; a surrogate without its pair becomes U+FFFD.
+std::string Utf8FromUtf16(const std::vector<std::uint16_t>& units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Resource names are read for listing only, up to this many characters each (a real
+// name is a word or two); the rest of a longer one is left out.
+constexpr std::size_t MaxNameUnits = 256;
+
 // The file as a bounded byte source: nothing is read that does not lie inside it. The
 // first reason a file is refused is kept for messages.
 class TSource {
@@ -309,6 +342,22 @@ TIconImage MakeImage(const unsigned char* entry, std::uint32_t bytes, std::uint1
   return image;
 }
 
+// A cursor file's group: its directory is an icon file's with the hot spot where an icon
+// entry has planes and bit count. Its images were all checked (they must all be sound).
+TIconGroup CursorFileGroup(const unsigned char* dir, std::size_t count, const std::vector<TPlace>& places,
+                           const TImageCheck& images) {
+  TIconGroup group;
+  group.Cursor = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned char* e = &dir[i * IcoEntryBytes];
+    TIconImage image = MakeImage(e, U32(e + 8), 0, places[i], images.Measured(places[i]));
+    image.HotspotX = image.EntryPlanes;
+    image.HotspotY = image.EntryBitCount;
+    group.Images.push_back(image);
+  }
+  return group;
+}
+
 // ---- Which image the shell picks ----------------------------------------------------------
 // For each icon the shell extracts, it reads the group's header and entries and picks
 // one entry: a header with a reserved word other than 0, or a type with neither low bit
@@ -378,7 +427,7 @@ constexpr std::uint64_t ExtractionCost = 32u << 10;
 // file (type 1) as one icon and reads only the image it picks: that one must lie inside
 // and be sound; the others are measured for the listing and may be anything. A cursor
 // file the shell lists no icon of, but other systems read its images: all must be sound.
-bool ReadIco(const TSource& src, TIconFile& out) {
+bool ReadIco(const TSource& src, TIconFile& out, bool cursors) {
   unsigned char head[GroupHeaderBytes];
   if (!src.Read(0, head, GroupHeaderBytes)) return src.Fail("the icon file's header is cut short");
   const std::uint16_t type = U16(&head[2]), count = U16(&head[4]);
@@ -399,7 +448,10 @@ bool ReadIco(const TSource& src, TIconFile& out) {
     checked = places;
   }
   if (!images.CheckAll(checked)) return false;
-  if (type != 1) return true;  // a cursor file: the shell lists no icon in it
+  if (type != 1) {  // a cursor file: the shell lists no icon in it
+    if (cursors) out.Cursors.push_back(CursorFileGroup(dir.data(), count, places, images));
+    return true;
+  }
   // The images the shell never picks, measured for the listing only.
   std::string problem;
   const TSource quiet(src.Size(), src.ReadAt(), problem);
@@ -485,6 +537,7 @@ private:
       pixels += ExtractionCost;
       TIconGroup group;
       group.Index = static_cast<std::uint32_t>(k);
+      NameGroup(groupDir->second, k, group);
       const auto data = FFirstData.find(FRoot + (groupDir->second.Target(k) & 0x7FFFFFFFu));
       const auto found = data == FFirstData.end() ? FGroups_.end() : FGroups_.find(data->second);
       if (found != FGroups_.end()) {
@@ -512,6 +565,33 @@ private:
     }
     if (pixels > MaxDecodedPixels) return FSrc.Fail("extracting the file's icons would decode too many pixels");
     return true;
+  }
+
+  // The group's resource name or number and the language the shell takes (the first).
+  void NameGroup(const TDirectory& dir, std::size_t k, TIconGroup& group) const {
+    const std::uint32_t name = dir.Name(k);
+    group.HasResource = true;
+    if (k < dir.Named && (name & 0x80000000u)) {
+      // Its place and length were checked when the directory was read.
+      const std::uint64_t at = FRoot + (name & 0x7FFFFFFFu);
+      unsigned char length[2];
+      if (FSrc.Read(at, length, 2)) {
+        TBytes bytes;
+        const std::size_t units = std::min<std::size_t>(U16(length), MaxNameUnits);
+        if (FSrc.Read(at + 2, bytes, 2 * units)) {
+          std::vector<std::uint16_t> text(units);
+          for (std::size_t i = 0; i < units; ++i) text[i] = U16(&bytes[2 * i]);
+          group.ResourceName = Utf8FromUtf16(text);
+        }
+      }
+    } else {
+      group.ResourceId = static_cast<std::uint16_t>(name);
+    }
+    const auto languages = FDirs.find(FRoot + (dir.Target(k) & 0x7FFFFFFFu));
+    if (languages != FDirs.end() && languages->second.Count() > 0) {
+      group.HasLanguage = true;
+      group.Language = static_cast<std::uint16_t>(languages->second.Name(0));
+    }
   }
 
   // The shell's lookup of a number in a directory: a binary search among the numbered
@@ -713,6 +793,20 @@ bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out) {
 // ---- NE files ---------------------------------------------------------------------------
 // 16-bit executables: a resource table of type blocks ending in a zero type, each block
 // followed by its resources, whose places and lengths count in units of 2^shift bytes.
+// A 16-bit resource's number (its id with the top bit set) or name: a counted string
+// at that offset from the resource table. The names are ANSI text, kept as bytes.
+void NameNeGroup(const TSource& src, std::uint64_t table, const unsigned char* entry, TIconGroup& group) {
+  const std::uint16_t id = U16(entry + 6);
+  group.HasResource = true;
+  if (id & 0x8000) {
+    group.ResourceId = id & 0x7FFF;
+    return;
+  }
+  unsigned char length = 0;
+  std::string name(255, '\0');
+  if (src.Read(table + id, &length, 1) && src.Read(table + id + 1, &name[0], length)) group.ResourceName = name.substr(0, length);
+}
+
 bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
   unsigned char head[64];
   if (!src.Read(ne, head, 64)) return src.Fail("the 16-bit program's header is cut short");
@@ -816,6 +910,7 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
     pixels += ExtractionCost;
     TIconGroup group;
     group.Index = static_cast<std::uint32_t>(k);
+    NameNeGroup(src, ne + resourceTable, &groupBlock->Entries[k * 12], group);
     const TGroupData& g = groupData[place(&groupBlock->Entries[k * 12])];
     const std::size_t count = g.Entries.size() / GroupEntryBytes;
     std::uint64_t largest = 0;
@@ -861,7 +956,7 @@ bool ReadExecutable(const TSource& src, TIconFile& out) {
 
 }  // namespace
 
-TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt) {
+TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt, bool cursors) {
   TIconFile file;
   const TSource src(fileSize, readAt, file.Problem);
   unsigned char head[4] = {};
@@ -876,12 +971,13 @@ TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt) {
     // The shell takes any other file whose second word says icon (1) or cursor (2) for an
     // icon file; such a file must then be a sound one.
     file.Form = TIconFileForm::Ico;
-    file.Sound = ReadIco(src, file);
+    file.Sound = ReadIco(src, file, cursors);
   } else {
     file.Sound = true;  // no icon-bearing form: the shell finds nothing in it
   }
   if (!file.Sound) {
     file.Groups.clear();
+    file.Cursors.clear();
     if (file.Problem.empty()) file.Problem = "the file is not sound";
   } else {
     file.Problem.clear();
