@@ -13,6 +13,8 @@
 #ifndef _WIN32
 #include <setjmp.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -128,7 +130,14 @@ bool TInputFile::Open(const std::string& name, std::string& problem) {
     problem = Describe(error);
     return false;
   }
-  FSize = size;
+  FSize = FStored = size;
+#ifndef _WIN32
+  struct stat info {};
+  // st_blocks counts 512-byte units on every system that has it; a file that takes no
+  // blocks at all (held inside its inode by some file systems) counts whole.
+  if (fstat(fileno(FFile), &info) == 0 && info.st_blocks > 0)
+    FStored = std::min<std::uint64_t>(FSize, static_cast<std::uint64_t>(info.st_blocks) * 512);
+#endif
 #ifndef _WIN32
   // Mapped, the reader's scattered small reads cost no system call each.
   if (FSize && FSize <= SIZE_MAX) {
@@ -176,20 +185,24 @@ std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool r
       out.push_back({path, true, BaseName(path)});  // a folder without -r is refused when it is opened
       continue;
     }
+    // Folder by folder, so one that cannot be read is named and its neighbours still
+    // walked. Links to folders are not followed (no loops); links to files are.
     std::vector<std::pair<std::string, std::string>> found;  // the name and the name below `path`
-    fs::recursive_directory_iterator walk(fs::path(path), fs::directory_options::skip_permission_denied, error);
-    if (error) {
-      problems.push_back(path + ": " + Describe(error));
-      continue;
-    }
-    for (auto end = fs::recursive_directory_iterator(); walk != end; walk.increment(error)) {
-      if (error) {
-        problems.push_back(path + ": " + Describe(error));
-        break;
+    std::vector<fs::path> pending{fs::path(path)};
+    while (!pending.empty()) {
+      const fs::path dir = std::move(pending.back());
+      pending.pop_back();
+      fs::directory_iterator walk(dir, error);
+      for (const fs::directory_iterator end; !error && walk != end; walk.increment(error)) {
+        std::error_code typeError;
+        const fs::file_status own = walk->symlink_status(typeError);
+        if (fs::is_directory(own)) {
+          pending.push_back(walk->path());
+        } else if (walk->is_regular_file(typeError)) {
+          found.emplace_back(walk->path().string(), walk->path().lexically_relative(fs::path(path)).string());
+        }
       }
-      std::error_code typeError;
-      if (walk->is_regular_file(typeError))
-        found.emplace_back(walk->path().string(), walk->path().lexically_relative(fs::path(path)).string());
+      if (error) problems.push_back(dir.string() + ": cannot be read: " + Describe(error));
     }
     std::sort(found.begin(), found.end());
     for (auto& name : found) out.push_back({std::move(name.first), false, std::move(name.second)});
@@ -241,11 +254,19 @@ bool MakeFolder(const std::string& dir, std::string& problem) {
 bool WriteFileAtomically(const std::string& name, const std::vector<unsigned char>& bytes, std::string& problem) {
   InstallHandlers();
   static std::mt19937 random{std::random_device{}()};
+  std::error_code statusError;
+  const fs::file_status existing = fs::status(fs::path(name), statusError);
+  if (fs::exists(existing) && !fs::is_regular_file(existing)) {
+    problem = fs::is_directory(existing) ? "is a folder; left as it is" : "exists and is not a plain file (a device or a FIFO); left as it is";
+    return false;
+  }
   const std::size_t cut = BaseName(name).size();
   const std::string dir = name.substr(0, name.size() - cut);
+  // The temporary name does not repeat the file's own: a name near the platform's limit
+  // (255 bytes) would pass it with any suffix.
   std::string temporary;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = dir + "." + BaseName(name) + "." + std::to_string(random() % 1000000000u) + ".part";
+    temporary = dir + ".glyphdock-" + std::to_string(random() % 1000000000u) + ".part";
     if (!PathExists(temporary)) break;
   }
   if (temporary.size() >= sizeof PendingTemporary) {
@@ -278,4 +299,34 @@ bool WriteFileAtomically(const std::string& name, const std::vector<unsigned cha
   }
   PendingTemporary[0] = 0;
   return true;
+}
+
+bool LimitThumbnailResources(std::string& problem) {
+#ifdef _WIN32
+  (void)problem;
+  return true;
+#else
+  auto lower = [&problem](int resource, rlim_t soft, rlim_t hard, const char* what) {
+    struct rlimit now {};
+    if (getrlimit(resource, &now) != 0) {
+      problem = std::string("cannot read the limit of ") + what + ": " + std::strerror(errno);
+      return false;
+    }
+    struct rlimit want = now;
+    if (now.rlim_max == RLIM_INFINITY || now.rlim_max > hard) want.rlim_max = hard;
+    if (now.rlim_cur == RLIM_INFINITY || now.rlim_cur > soft) want.rlim_cur = soft;
+    if (want.rlim_cur > want.rlim_max) want.rlim_cur = want.rlim_max;
+    if (setrlimit(resource, &want) != 0) {
+      problem = std::string("cannot limit ") + what + ": " + std::strerror(errno);
+      return false;
+    }
+    return true;
+  };
+  // Past the soft processor limit the system sends SIGXCPU, which ends the program; the
+  // hard one a second later ends it for certain. Past the address space, allocations fail
+  // (std::bad_alloc ends the program) and mapping the input fails (it is read instead).
+  const bool cpu = lower(RLIMIT_CPU, ThumbnailCpuSeconds, ThumbnailCpuSeconds + 1, "processor time");
+  const bool memory = lower(RLIMIT_AS, ThumbnailAddressSpace, ThumbnailAddressSpace, "the address space");
+  return cpu && memory;
+#endif
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -47,6 +48,26 @@ class TProgress {
   bool FShown = false;
   std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now(), FLast{};
 };
+
+// A name on a line of plain `list` output: control characters (a newline would forge a
+// line, a tab a column) become \xHH; every other byte is kept as it is.
+std::string PlainName(const std::string& name) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+bool ThumbnailLimitsOn = false;
 
 // How a run went, file by file.
 struct TTally {
@@ -118,26 +139,10 @@ bool ReadInput(const TOptions& o, const TInputName& input, TInputFile& file, TIc
   return false;
 }
 
-// A resource name in a plain listing: control characters as \xNN, so a name can never
-// break a line or a field.
-std::string PlainText(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || c == '\\') {
-      static const char hex[] = "0123456789abcdef";
-      out += c == '\\' ? std::string("\\\\") : std::string("\\x") + hex[b >> 4] + hex[b & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 void ListGroupPlain(const std::string& file, const TIconGroup& group, std::ostream& out) {
-  out << file << '\t' << GroupLabel(group) << '\t';
+  out << PlainName(file) << '\t' << GroupLabel(group) << '\t';
   if (!group.HasResource) out << '-';
-  else if (!group.ResourceName.empty()) out << PlainText(group.ResourceName);
+  else if (!group.ResourceName.empty()) out << PlainName(group.ResourceName);
   else out << group.ResourceId;
   out << '\t';
   if (group.HasLanguage) out << group.Language;
@@ -175,6 +180,7 @@ std::vector<TInputName> ListAndTell(const TOptions& o, std::ostream& err, TTally
   std::vector<TInputName> inputs = ListInputs(o.Paths, o.Recurse, problems);
   for (const std::string& p : problems) err << Program << ": " << p << '\n';
   if (!problems.empty()) tally.Failed = true;
+  tally.Refused += problems.size();  // folders that cannot be read
   return inputs;
 }
 
@@ -281,9 +287,17 @@ std::string PngName(const TOptions& o, const std::string& stem, const TIconGroup
   return name + ".png";
 }
 
-// Writes one group: an .ico (.cur) file, or its PNGs. False when some output was not written.
+// Writes one group: an .ico (.cur) file, or its PNGs, within the input's budgets.
+// False when some output was not written.
 bool ExtractGroup(const TOptions& o, const TInputName& input, const TReadAt& readAt, const TIconGroup& group,
-                  TOutputs& outputs, std::ostream& err, TProgress& progress, TTally& tally) {
+                  TOutputBudget& budget, TImageDecoder& decoder, TOutputs& outputs, std::ostream& err,
+                  TProgress& progress, TTally& tally) {
+  auto fails = [&](const std::string& why) {
+    progress.Clear();
+    err << Program << ": " << input.Name << ": " << GroupLabel(group) << ": " << why << '\n';
+    return false;
+  };
+  if (group.Images.empty()) return fails("no images (the group names images the file lacks); nothing written");
   const std::string stem = outputs.Base(input) + "-" + GroupLabel(group);
   std::vector<std::size_t> chosen;
   if (o.HaveSize) {
@@ -291,43 +305,29 @@ bool ExtractGroup(const TOptions& o, const TInputName& input, const TReadAt& rea
   } else {
     for (std::size_t i = 0; i < group.Images.size(); ++i) chosen.push_back(i);
   }
-  std::vector<std::vector<unsigned char>> bytes(chosen.size());
-  std::vector<const TIconImage*> images;
-  bool readable = true;
-  for (std::size_t k = 0; k < chosen.size(); ++k) {
-    images.push_back(&group.Images[chosen[k]]);
-    readable = readable && ReadImageBytes(readAt, *images.back(), bytes[k]);
-  }
-  if (!readable) {
-    progress.Clear();
-    err << Program << ": " << input.Name << ": " << GroupLabel(group) << ": an image cannot be read\n";
-    return false;
-  }
+  if (chosen.size() > MaxImagesPerIcon)
+    return fails(std::to_string(chosen.size()) + " images, more than any icon holds (" +
+                 std::to_string(MaxImagesPerIcon) + "); nothing written");
   if (!o.Png) {
-    if (!outputs.Write(stem + (group.Cursor ? ".cur" : ".ico"), BuildIcoFile(images, bytes, group.Cursor ? 2 : 1)))
-      return false;
+    std::vector<unsigned char> ico;
+    std::string why;
+    if (!BuildIcoOfImages(readAt, group, chosen, budget, ico, why, group.Cursor ? 2 : 1)) return fails(why);
+    if (!outputs.Write(stem + (group.Cursor ? ".cur" : ".ico"), std::move(ico))) return false;
     ++tally.Written;
     return true;
   }
   bool allWritten = true;
   std::set<std::string> names;
-  for (std::size_t k = 0; k < images.size(); ++k) {
-    const TIconImage& image = *images[k];
+  for (std::size_t k : chosen) {
+    const TIconImage& image = group.Images[k];
     const std::string name = PngName(o, stem, group, image, names);
     std::vector<unsigned char> png;
-    if (image.Png) {
-      png = std::move(bytes[k]);
-    } else {
-      TRgbaImage pixels;
-      std::string problem;
-      if (!DecodeBitmapImage(bytes[k].data(), bytes[k].size(), pixels, problem)) {
-        progress.Clear();
-        err << Program << ": " << input.Name << ": " << GroupLabel(group) << ": " << image.Width << "x" << image.Height
-            << " image: " << problem << '\n';
-        allWritten = false;
-        continue;
-      }
-      png = EncodePng(pixels);
+    std::string why;
+    if (!PngOfImage(readAt, image, decoder, budget, png, why)) {
+      fails(std::to_string(image.Width) + "x" + std::to_string(image.Height) + " image: " + why);
+      allWritten = false;
+      if (budget.Exhausted()) break;  // the rest of this file's images would be refused too
+      continue;
     }
     if (outputs.Write(name, std::move(png))) {
       ++tally.Written;
@@ -355,8 +355,10 @@ int Extract(const TOptions& o, std::ostream& out, std::ostream& err, bool termin
     std::vector<const TIconGroup*> chosen;
     if (!ReadInput(o, inputs[n], file, icons, chosen, err, progress, tally)) continue;
     const TReadAt readAt = file.Reader();
+    TOutputBudget budget(file.StoredBytes());
+    TImageDecoder decoder(readAt, budget.Pixels);
     for (const TIconGroup* group : chosen) {
-      if (ExtractGroup(o, inputs[n], readAt, *group, outputs, err, progress, tally)) {
+      if (ExtractGroup(o, inputs[n], readAt, *group, budget, decoder, outputs, err, progress, tally)) {
         ++tally.Icons;
       } else {
         ++tally.WriteFailures;
@@ -381,6 +383,10 @@ int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
   (void)out;  // the picture goes to OUT
   const std::string& input = o.Paths[0];
   const std::string& output = o.Paths[1];
+  if (ThumbnailLimitsOn) {
+    std::string problem;
+    if (!LimitThumbnailResources(problem)) err << Program << ": warning: " << problem << '\n';
+  }
   TInputFile file;
   TIconFile icons;
   std::vector<const TIconGroup*> chosen;
@@ -389,34 +395,166 @@ int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
   if (!ReadInput(o, {input, true, BaseName(input)}, file, icons, chosen, err, progress, tally)) return ExitSomeFileFailed;
   // The first icon chosen; a file of cursors only shows its first cursor.
   const TIconGroup& first = *chosen.front();
-  std::string problem = "no image";
-  for (std::size_t i : ThumbnailOrder(first, o.Size)) {
-    std::vector<unsigned char> bytes;
-    TRgbaImage pixels;
-    if (!ReadImageBytes(file.Reader(), first.Images[i], bytes)) {
-      problem = "an image cannot be read";
-      continue;
-    }
-    if (!DecodeIconImage(bytes, pixels, problem)) continue;
-    const std::uint32_t side = std::max(pixels.Width, pixels.Height);
-    if (side > o.Size) {
-      // Reduced to fit, the aspect kept.
-      const auto fit = [&](std::uint32_t v) {
-        return std::max<std::uint32_t>(1, static_cast<std::uint32_t>((std::uint64_t{v} * o.Size + side / 2) / side));
-      };
-      pixels = ScaleDown(pixels, fit(pixels.Width), fit(pixels.Height));
-    }
-    if (!WriteFileAtomically(output, EncodePng(pixels, 3), problem)) {
-      err << Program << ": " << output << ": " << problem << '\n';
-      return ExitSomeFileFailed;
-    }
-    return ExitOk;
+  std::vector<unsigned char> png;
+  std::string problem;
+  if (!MakeThumbnail(first, file.Reader(), o.Size, png, problem)) {
+    err << Program << ": " << input << ": " << GroupLabel(first) << ": " << problem << '\n';
+    return ExitSomeFileFailed;
   }
-  err << Program << ": " << input << ": " << GroupLabel(first) << ": " << problem << '\n';
-  return ExitSomeFileFailed;
+  if (!WriteFileAtomically(output, png, problem)) {
+    err << Program << ": " << output << ": " << problem << '\n';
+    return ExitSomeFileFailed;
+  }
+  return ExitOk;
 }
 
 }  // namespace
+
+TOutputBudget::TOutputBudget(std::uint64_t storedBytes)
+    : Pixels(ExtractPixelAllowance + ExtractPixelsPerInputByte * storedBytes),
+      Bytes(OutputBytesAllowance + OutputBytesPerInputByte * storedBytes),
+      Files(OutputFilesAllowance + storedBytes / InputBytesPerOutputFile) {}
+
+bool TOutputBudget::Output(std::uint64_t bytes, std::string& why) {
+  if (Files == 0) {
+    why = "more output files than this input may give (" + std::to_string(OutputFilesAllowance) + " and one for every " +
+          std::to_string(InputBytesPerOutputFile) + " bytes of it); not written";
+    return false;
+  }
+  if (bytes > Bytes) {
+    why = "more output than this input may give (" + std::to_string(OutputBytesPerInputByte) +
+          " times its size and 1 MB); not written";
+    return false;
+  }
+  --Files;
+  Bytes -= bytes;
+  return true;
+}
+
+TImageDecoder::TImageDecoder(const TReadAt& readAt, std::uint64_t pixels) : FReadAt(readAt), FPixelsLeft(pixels) {}
+
+bool TImageDecoder::Decode(const TIconImage& image, TRgbaImage& out, std::string& problem) {
+  out = TRgbaImage();
+  const auto place = std::make_pair(image.Offset, image.DecodeBytes);
+  const auto failed = FFailed.find(place);
+  if (failed != FFailed.end()) {
+    problem = failed->second;
+    return false;
+  }
+  // Reading and checking the bytes costs about a quarter of what decoding a pixel does.
+  const std::uint64_t cost = std::uint64_t{image.Width} * image.Height + image.DecodeBytes / 4;
+  if (cost > FPixelsLeft) {
+    problem = "decoding it would pass this file's budget of decoded pixels; not decoded";
+    return false;
+  }
+  FPixelsLeft -= cost;
+  std::vector<unsigned char> bytes;
+  bool decoded = false;
+  if (!ReadImageBytes(FReadAt, image, bytes, true)) {
+    problem = image.DecodeBytes > MaxImageBytes ? "the image is larger than any icon image" : "the image cannot be read";
+  } else {
+    decoded = DecodeIconImage(bytes, out, problem);
+  }
+  if (!decoded) FFailed.emplace(place, problem);
+  return decoded;
+}
+
+bool PngOfImage(const TReadAt& readAt, const TIconImage& image, TImageDecoder& decoder, TOutputBudget& budget,
+                std::vector<unsigned char>& png, std::string& why) {
+  png.clear();
+  TRgbaImage pixels;
+  // A PNG image is written only when the tool's own decoder reads it whole.
+  if (!decoder.Decode(image, pixels, why)) return false;
+  if (image.Png) {
+    if (image.Size > MaxImageBytes) {
+      why = "the image is larger than any icon image";
+      return false;
+    }
+    if (!budget.Output(image.Size, why)) return false;
+    if (!ReadImageBytes(readAt, image, png)) {
+      why = "the image cannot be read";
+      return false;
+    }
+    return true;
+  }
+  png = EncodePng(pixels);
+  if (!budget.Output(png.size(), why)) {
+    png.clear();
+    return false;
+  }
+  return true;
+}
+
+bool BuildIcoOfImages(const TReadAt& readAt, const TIconGroup& group, const std::vector<std::size_t>& chosen,
+                      TOutputBudget& budget, std::vector<unsigned char>& ico, std::string& why, std::uint16_t type) {
+  ico.clear();
+  if (chosen.empty()) {
+    why = "no images; nothing written";
+    return false;
+  }
+  // An image that several entries name is read, held and written once.
+  std::map<std::pair<std::uint64_t, std::uint32_t>, std::vector<unsigned char>> held;
+  std::uint64_t total = 6 + 16 * std::uint64_t{chosen.size()};
+  for (std::size_t k : chosen) {
+    const TIconImage& image = group.Images[k];
+    if (image.Size > MaxImageBytes) {
+      why = "an image is larger than any icon image; nothing written";
+      return false;
+    }
+    if (held.emplace(std::make_pair(image.Offset, image.Size), std::vector<unsigned char>()).second) total += image.Size;
+  }
+  if (total > Max32Bytes) {
+    why = "the icon file would be larger than its directory can address; nothing written";
+    return false;
+  }
+  if (!budget.Output(total, why)) return false;
+  std::vector<const TIconImage*> images;
+  std::vector<const std::vector<unsigned char>*> bytes;
+  for (std::size_t k : chosen) {
+    const TIconImage& image = group.Images[k];
+    std::vector<unsigned char>& b = held[std::make_pair(image.Offset, image.Size)];
+    if (b.size() != image.Size && !ReadImageBytes(readAt, image, b)) {
+      why = "an image cannot be read; nothing written";
+      return false;
+    }
+    images.push_back(&image);
+    bytes.push_back(&b);
+  }
+  ico = BuildIcoFile(images, bytes, type);
+  return true;
+}
+
+bool MakeThumbnail(const TIconFile& icons, const TReadAt& readAt, std::uint32_t size, std::vector<unsigned char>& png,
+                   std::string& problem) {
+  png.clear();
+  problem = "the icon has no images";
+  if (icons.Groups.empty()) return false;
+  return MakeThumbnail(icons.Groups.front(), readAt, size, png, problem);
+}
+
+bool MakeThumbnail(const TIconGroup& first, const TReadAt& readAt, std::uint32_t size, std::vector<unsigned char>& png,
+                   std::string& problem) {
+  png.clear();
+  problem = "the icon has no images";
+  TImageDecoder decoder(readAt, ThumbnailPixels);
+  for (std::size_t i : ThumbnailOrder(first, size)) {
+    TRgbaImage pixels;
+    if (!decoder.Decode(first.Images[i], pixels, problem)) continue;
+    const std::uint32_t side = std::max(pixels.Width, pixels.Height);
+    if (side > size) {
+      // Reduced to fit, the aspect kept.
+      const auto fit = [&](std::uint32_t v) {
+        return std::max<std::uint32_t>(1, static_cast<std::uint32_t>((std::uint64_t{v} * size + side / 2) / side));
+      };
+      pixels = ScaleDown(pixels, fit(pixels.Width), fit(pixels.Height));
+    }
+    png = EncodePng(pixels, 3);
+    return true;
+  }
+  return false;
+}
+
+void SetThumbnailLimits(bool on) { ThumbnailLimitsOn = on; }
 
 std::size_t NearestImage(const TIconGroup& group, std::uint32_t size) {
   std::size_t best = 0;
@@ -451,6 +589,13 @@ std::vector<std::size_t> ThumbnailOrder(const TIconGroup& group, std::uint32_t s
 
 std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
                                         const std::vector<std::vector<unsigned char>>& bytes, std::uint16_t type) {
+  std::vector<const std::vector<unsigned char>*> pointers;
+  for (const auto& b : bytes) pointers.push_back(&b);
+  return BuildIcoFile(images, pointers, type);
+}
+
+std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
+                                        const std::vector<const std::vector<unsigned char>*>& bytes, std::uint16_t type) {
   std::vector<unsigned char> out;
   auto put16 = [&out](std::uint32_t v) {
     out.push_back(static_cast<unsigned char>(v));
@@ -464,6 +609,8 @@ std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& im
   put16(type);
   put16(static_cast<std::uint32_t>(images.size()));
   std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+  std::map<const std::vector<unsigned char>*, std::uint32_t> placed;  // the same bytes laid out once
+  std::vector<const std::vector<unsigned char>*> order;
   for (std::size_t i = 0; i < images.size(); ++i) {
     const TIconImage& image = *images[i];
     out.push_back(image.EntryWidth);
@@ -472,11 +619,15 @@ std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& im
     out.push_back(image.EntryReserved);
     put16(image.EntryPlanes);
     put16(image.EntryBitCount);
-    put32(static_cast<std::uint32_t>(bytes[i].size()));
-    put32(offset);
-    offset += static_cast<std::uint32_t>(bytes[i].size());
+    put32(static_cast<std::uint32_t>(bytes[i]->size()));
+    const auto at = placed.emplace(bytes[i], offset);
+    put32(at.first->second);
+    if (at.second) {
+      order.push_back(bytes[i]);
+      offset += static_cast<std::uint32_t>(bytes[i]->size());
+    }
   }
-  for (const auto& b : bytes) out.insert(out.end(), b.begin(), b.end());
+  for (const auto* b : order) out.insert(out.end(), b->begin(), b->end());
   return out;
 }
 
@@ -506,7 +657,8 @@ std::string JsonString(const std::string& text) {
       continue;
     }
     // A well-formed UTF-8 sequence is kept; anything else is one replacement character.
-    const std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    // Lead bytes C2-DF open two bytes, E0-EF three, F0-F4 four; 80-C1 and F5-FF none.
+    const std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
     bool good = length && i + length <= n;
     std::uint32_t code = length == 4 ? c & 7 : length == 3 ? c & 15 : c & 31;
     for (std::size_t k = 1; good && k < length; ++k) {

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);  // an .ico or PNG written to standard output stays whole
 #endif
   const bool terminal = GLYPHDOCK_ISATTY(2) != 0;
+  SetThumbnailLimits(true);
   const int status = RunExportTool(argc, argv, std::cout, std::cerr, terminal);
   std::cout.flush();
   return std::cout.good() ? status : 1;
