@@ -71,7 +71,7 @@ bool ThumbnailLimitsOn = false;
 
 // How a run went, file by file.
 struct TTally {
-  std::size_t Files = 0, Icons = 0, Written = 0, WithoutIcons = 0, Refused = 0, WriteFailures = 0;
+  std::size_t Files = 0, Icons = 0, Cursors = 0, Written = 0, WithoutIcons = 0, Refused = 0, WriteFailures = 0;
   bool Failed = false;
 };
 
@@ -102,6 +102,10 @@ bool ReadInput(const TOptions& o, const TInputName& input, TInputFile& file, TIc
     ++tally.Refused;
     tally.Failed = true;
     return false;
+  }
+  if (o.Cursors && !icons.CursorProblem.empty()) {
+    progress.Clear();
+    err << Program << ": " << input.Name << ": cursors left out: " << icons.CursorProblem << '\n';
   }
   // An image the reader found unsound (in an .ico file, one the shell never picks, e.g.
   // cut short by the end of the file) is left out; the icon keeps its number and its
@@ -359,7 +363,7 @@ int Extract(const TOptions& o, std::ostream& out, std::ostream& err, bool termin
     TImageDecoder decoder(readAt, budget.Pixels);
     for (const TIconGroup* group : chosen) {
       if (ExtractGroup(o, inputs[n], readAt, *group, budget, decoder, outputs, err, progress, tally)) {
-        ++tally.Icons;
+        ++(group->Cursor ? tally.Cursors : tally.Icons);
       } else {
         ++tally.WriteFailures;
         tally.Failed = true;
@@ -370,7 +374,9 @@ int Extract(const TOptions& o, std::ostream& out, std::ostream& err, bool termin
   if (!outputs.Finish(out)) tally.Failed = true;
   if (!o.Quiet) {
     err << Program << ": " << tally.Files << (tally.Files == 1 ? " file" : " files") << ", " << tally.Icons
-        << (tally.Icons == 1 ? " icon" : " icons") << " written (" << tally.Written
+        << (tally.Icons == 1 ? " icon" : " icons");
+    if (tally.Cursors) err << " and " << tally.Cursors << (tally.Cursors == 1 ? " cursor" : " cursors");
+    err << " written (" << tally.Written
         << (tally.Written == 1 ? " file" : " files") << "); " << tally.WithoutIcons << " without icons, "
         << tally.Refused << " refused or unreadable";
     if (tally.WriteFailures) err << ", " << tally.WriteFailures << " icons not written";

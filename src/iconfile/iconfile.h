@@ -17,7 +17,7 @@
 // Reads `length` bytes at `offset` into `buffer`; false when they are not all there.
 using TReadAt = std::function<bool(std::uint64_t offset, void* buffer, std::size_t length)>;
 
-enum class TIconFileForm { Other, Pe, Ne, Ico };
+enum class TIconFileForm { Other, Pe, Ne, Ico, Ani };  // Ani: read only when cursors are asked for
 
 // One image of an icon: the directory entry as the group (or .ico directory) states it,
 // what the image itself measures, and where its bytes lie in the file.
@@ -71,6 +71,7 @@ struct TIconFile {
   // or .ani file, or a program's group-cursor resources. A cursor that is not sound is
   // left out; it never makes the file unsound.
   std::vector<TIconGroup> Cursors;
+  std::string CursorProblem;  // why a program's cursors were left out; empty when they were not
 };
 
 // Walks a byte source of the given size; with `cursors`, reads the cursors as well.

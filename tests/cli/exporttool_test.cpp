@@ -349,6 +349,60 @@ TEST_F(ExportTool, IconsAreChosenByNumberAndByResource) {
   EXPECT_EQ(std::vector<int>(mid, mid + 4), (std::vector<int>{0, 0, 255, 255}));
 }
 
+// Cursors beside icons, numbered apart: group cursors of a program as wrestool writes
+// them (no colour count, the hot spot from the resource), .cur files and the frames of an
+// .ani file as stored, PNGs named with their hot spot.
+TEST_F(ExportTool, CursorsAreListedAndExtractedWithTheirHotSpots) {
+  const std::string dll = Fixture("cursors.dll"), ani = Fixture("walk.ani"), cur = Fixture("pair.cur");
+  TRun r = Tool({"list", dll, cur});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_EQ(r.Out, dll + "\tIcon1\t5\t1033\t32x32 4-bit bmp\n" + dll +
+                       "\tCursor1\tPOINTER\t1033\t16x16 4-bit bmp @1,2\t32x32 32-bit bmp @30,3\n" + dll +
+                       "\tCursor2\t1\t1033\t32x32 4-bit bmp @5,7\n" + cur +
+                       "\tCursor1\t-\t-\t16x16 4-bit bmp @1,2\t32x32 32-bit bmp @30,3\n");
+  r = Tool({"list", "--json", "--cursors", "--icon", "2", ani});
+  EXPECT_NE(r.Out.find("\"name\": \"Cursor2\", \"kind\": \"cursor\", \"resource\": null, \"language\": null"),
+            std::string::npos)
+      << r.Out;
+  EXPECT_NE(r.Out.find("\"hotspot\": {\"x\": 30, \"y\": 3}"), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find("Cursor1"), std::string::npos) << r.Out;
+  // Each kind alone; a file without the kind asked for says so.
+  EXPECT_EQ(Tool({"list", "--icons", dll}).Out, dll + "\tIcon1\t5\t1033\t32x32 4-bit bmp\n");
+  r = Tool({"list", "--icons", cur});
+  EXPECT_EQ(r.Status, ExitSomeFileFailed);
+  EXPECT_NE(r.Err.find(cur + ": no icons"), std::string::npos) << r.Err;
+  r = Tool({"list", "--cursors", Fixture("three.dll")});
+  EXPECT_NE(r.Err.find(": no cursors"), std::string::npos) << r.Err;
+
+  const fs::path out = FDir / "cur";
+  r = Tool({"extract", "-o", out.string(), dll, ani, cur});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_NE(r.Err.find("3 files, 1 icon and 5 cursors written (6 files)"), std::string::npos) << r.Err;
+  EXPECT_EQ(Names(out), (std::vector<std::string>{"cursors.dll-Cursor1.cur", "cursors.dll-Cursor2.cur",
+                                                  "cursors.dll-Icon1.ico", "pair.cur-Cursor1.cur",
+                                                  "walk.ani-Cursor1.cur", "walk.ani-Cursor2.cur"}));
+  // A .cur file and an .ani frame as stored; a group cursor with the colour counts the
+  // resource does not keep.
+  EXPECT_EQ(ReadAll(out / "pair.cur-Cursor1.cur"), ReadAll(cur));
+  EXPECT_EQ(ReadAll(out / "walk.ani-Cursor1.cur"), ReadAll(Fixture("arrow.cur")));
+  EXPECT_EQ(ReadAll(out / "walk.ani-Cursor2.cur"), ReadAll(cur));
+  auto arrow = ReadAll(Fixture("arrow.cur"));
+  ASSERT_GT(arrow.size(), 8u);
+  EXPECT_EQ(arrow[8], 16);
+  arrow[8] = 0;
+  EXPECT_EQ(ReadAll(out / "cursors.dll-Cursor2.cur"), arrow);
+
+  r = Tool({"extract", "--png", "--cursors", "-o", (FDir / "png").string(), dll});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_EQ(Names(FDir / "png"), (std::vector<std::string>{"cursors.dll-Cursor1-16x16-4bit-hotspot1,2.png",
+                                                           "cursors.dll-Cursor1-32x32-32bit-hotspot30,3.png",
+                                                           "cursors.dll-Cursor2-32x32-4bit-hotspot5,7.png"}));
+  // A file of cursors only gives its first cursor as thumbnail.
+  r = Tool({"thumbnail", ani, (FDir / "ani.png").string(), "32"});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_TRUE(fs::exists(FDir / "ani.png"));
+}
+
 TEST(ExportChoices, NumberListsAndResourceNames) {
   TNumberChoice c;
   ASSERT_TRUE(c.Parse("3,5-7,10-"));

@@ -5,6 +5,10 @@ Parts, each a CTest test of its own:
   peer         every icon of Wine's system folder extracted as .ico against icoutils'
                wrestool -x -t 14; every written file read by icotool -x and ImageMagick's
                identify; the PNG pixels of every bitmap image against icotool -x's
+  cursors      every group cursor of Wine's system folder extracted as .cur against
+               wrestool -x -t 12; the PNG pixels and hot spots of every cursor image
+               against icotool -x and -l on the written files; the frames of .ani files
+               against ImageMagick
   shell        the icon count and order of every Wine PE file and fixture against the
                shell's ExtractIconA (shellprobe.exe under Wine)
   thumbnailer  the installed .thumbnailer file's command line, run as it is written, on a
@@ -83,7 +87,7 @@ def part_peer(a):
     for d in (theirs, icopng):
         d.mkdir(parents=True)
     # Through the folder (-r): its files without icons are then counted, not failures.
-    r = run([tool, 'extract', '-r', '-o', ours, WINE_SYSTEM])
+    r = run([tool, 'extract', '-r', '--icons', '-o', ours, WINE_SYSTEM])
     check('extract -r exits 0 on the system folder', r.returncode == 0, 0, (r.returncode, r.stderr[-300:]))
     run(['wrestool', '-x', '-t', '14', '-o', theirs] + files)
     mine = by_source(ours, lambda f: f.rsplit('-Icon', 1)[0])
@@ -111,7 +115,7 @@ def part_peer(a):
     written = sorted(ours.iterdir())
     r = run(['icotool', '-x', '-o', icopng] + written)
     check(f'icotool -x reads all {len(written)} .ico files', r.returncode == 0 and not r.stderr, '', r.stderr[-300:])
-    r = run([tool, 'extract', '-r', '--png', '-o', png, WINE_SYSTEM])
+    r = run([tool, 'extract', '-r', '--icons', '--png', '-o', png, WINE_SYSTEM])
     check('extract -r --png exits 0', r.returncode == 0, 0, (r.returncode, r.stderr[-300:]))
     pngs = sorted(png.iterdir())
     r = run(['identify'] + written)
@@ -141,6 +145,83 @@ def part_peer(a):
         compared += 1
     check(f'PNG pixels equal icotool -x\'s for all {compared} images', compared > 0 and not differing,
           'no difference', differing[:5])
+
+
+def part_cursors(a):
+    tool = Path(a.native) / 'glyphdock-export'
+    files = system_files()
+    work = Path(a.work) / 'cursors'
+    shutil.rmtree(work, ignore_errors=True)
+    ours, theirs, png, icopng = work / 'ours', work / 'wrestool', work / 'png', work / 'icotool'
+    for d in (theirs, icopng):
+        d.mkdir(parents=True)
+    r = run([tool, 'extract', '-r', '--cursors', '-o', ours, WINE_SYSTEM])
+    check('extract -r --cursors exits 0 on the system folder', r.returncode == 0, 0, (r.returncode, r.stderr[-300:]))
+    run(['wrestool', '-x', '-t', '12', '-o', theirs] + files)
+    mine = by_source(ours, lambda f: f.rsplit('-Cursor', 1)[0])
+    peer = by_source(theirs, lambda f: f.split('_12_')[0])
+    check('the same files have cursors', sorted(mine) == sorted(peer), sorted(peer), sorted(mine))
+    # wrestool states each image's length with the resource's 4 hot-spot bytes, which
+    # its file does not hold (icotool refuses its files for that), and appends as many
+    # bytes of the input as the group resource is long, as for icons: both are undone
+    # before comparing.
+    matched, unmatched = 0, []
+    for source, curs in peer.items():
+        left = list(mine.get(source, []))
+        for cur in curs:
+            cur = bytearray(cur)
+            count = struct.unpack_from('<H', cur, 4)[0]
+            for i in range(count):
+                at = 6 + 16 * i + 8
+                struct.pack_into('<I', cur, at, struct.unpack_from('<I', cur, at)[0] - 4)
+            core = bytes(cur[:len(cur) - (6 + 14 * count)])
+            if core in left:
+                left.remove(core)
+                matched += 1
+            else:
+                unmatched.append(source)
+    total = sum(len(v) for v in peer.values())
+    check(f'every .cur byte-identical to wrestool\'s, its length fields and trailing bytes aside ({matched} of {total})',
+          not unmatched and total > 0, 'all', unmatched[:5])
+
+    # icotool reads every file written (it notes stored resolution fields: not errors).
+    written = sorted(ours.iterdir())
+    r = run(['icotool', '-x', '-o', icopng] + written)
+    complaints = [l for l in r.stderr.decode().splitlines() if 'pels_per_meter' not in l]
+    check(f'icotool -x reads all {len(written)} .cur files', r.returncode == 0 and not complaints, '', complaints[:3])
+    # Hot spots as icotool -l tells them, by file and image size and depth.
+    hotspots = {}
+    r = run(['icotool', '-l'] + written)
+    for line in r.stdout.decode().splitlines():
+        m = re.match(r'(\S+) --cursor --index=\d+ --width=(\d+) --height=(\d+) --bit-depth=(\d+).*'
+                     r'--hotspot-x=(\d+) --hotspot-y=(\d+)', line)
+        if m:
+            key = (Path(m.group(1)).stem, m.group(2), m.group(3), m.group(4))
+            hotspots.setdefault(key, []).append((m.group(5), m.group(6)))
+    r = run([tool, 'extract', '-r', '--cursors', '--png', '-o', png, WINE_SYSTEM])
+    check('extract -r --cursors --png exits 0', r.returncode == 0, 0, (r.returncode, r.stderr[-300:]))
+    pngs = sorted(png.iterdir())
+    theirs_png = {}
+    icofiles = sorted(icopng.iterdir())
+    icodims = [tuple(map(int, re.search(r'_(\d+)x(\d+)x\d+\.png$', f.name).groups())) for f in icofiles]
+    for f, px in zip(icofiles, rgba_many(icofiles, icodims)):
+        m = re.match(r'(.*)_\d+_(\d+)x(\d+)x(\d+)\.png$', f.name)
+        theirs_png.setdefault((m.group(1), m.group(2), m.group(3), m.group(4)), []).append(px)
+    compared, differing, wrong_spot = 0, [], []
+    names = [re.match(r'(.*)-(\d+)x(\d+)-(\d+)bit-hotspot(\d+),(\d+)(-\d+)?\.png$', p.name) for p in pngs]
+    check('every cursor PNG is named with its size, depth and hot spot', all(names), 'all', [p.name for p, m in zip(pngs, names) if not m][:3])
+    sizes = [(int(m.group(2)), int(m.group(3))) for m in names if m]
+    for f, m, (w, h), mine_px in zip(pngs, names, sizes, rgba_many(pngs, sizes)):
+        key = m.group(1, 2, 3, 4)
+        if len(mine_px) != w * h * 4 or mine_px not in theirs_png.get(key, []):
+            differing.append(f.name)
+        if (m.group(5), m.group(6)) not in hotspots.get(key, []):
+            wrong_spot.append(f.name)
+        compared += 1
+    check(f'cursor PNG pixels equal icotool -x\'s for all {compared} images', compared > 0 and not differing,
+          'no difference', differing[:5])
+    check(f'hot spots in the names equal icotool -l\'s for all {compared} images', not wrong_spot, 'all', wrong_spot[:5])
+    part_ani(a, work)
 
 
 def part_shell(a):
@@ -308,7 +389,7 @@ def part_windows(a):
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument('part', choices=['peer', 'shell', 'thumbnailer', 'windows'])
+    p.add_argument('part', choices=['peer', 'cursors', 'shell', 'thumbnailer', 'windows'])
     p.add_argument('--top', required=True)
     p.add_argument('--build', required=True)
     p.add_argument('--work', required=True)
@@ -319,6 +400,7 @@ def main():
     if not WINE_SYSTEM.is_dir():
         print(f'SKIP: {WINE_SYSTEM} is missing')
         sys.exit(77)
+    a.top = Path(a.top)
     for tool in ('wrestool', 'icotool', 'identify', 'convert'):
         if not shutil.which(tool):
             print(f'SKIP: {tool} is not installed')
