@@ -191,13 +191,12 @@ def part_cursors(a):
     check(f'icotool -x reads all {len(written)} .cur files', r.returncode == 0 and not complaints, '', complaints[:3])
     # Hot spots as icotool -l tells them, by file and image size and depth.
     hotspots = {}
-    r = run(['icotool', '-l'] + written)
-    for line in r.stdout.decode().splitlines():
-        m = re.match(r'(\S+) --cursor --index=\d+ --width=(\d+) --height=(\d+) --bit-depth=(\d+).*'
-                     r'--hotspot-x=(\d+) --hotspot-y=(\d+)', line)
-        if m:
-            key = (Path(m.group(1)).stem, m.group(2), m.group(3), m.group(4))
-            hotspots.setdefault(key, []).append((m.group(5), m.group(6)))
+    for f in written:  # icotool -l names no file: one at a time
+        for line in run(['icotool', '-l', f]).stdout.decode().splitlines():
+            m = re.match(r'--cursor --index=\d+ --width=(\d+) --height=(\d+) --bit-depth=(\d+).*'
+                         r'--hotspot-x=(\d+) --hotspot-y=(\d+)', line)
+            if m:
+                hotspots.setdefault((f.stem,) + m.group(1, 2, 3), []).append(m.group(4, 5))
     r = run([tool, 'extract', '-r', '--cursors', '--png', '-o', png, WINE_SYSTEM])
     check('extract -r --cursors --png exits 0', r.returncode == 0, 0, (r.returncode, r.stderr[-300:]))
     pngs = sorted(png.iterdir())
@@ -222,6 +221,31 @@ def part_cursors(a):
           'no difference', differing[:5])
     check(f'hot spots in the names equal icotool -l\'s for all {compared} images', not wrong_spot, 'all', wrong_spot[:5])
     part_ani(a, work)
+
+
+def part_ani(a, work):
+    """The frames of an animated cursor built from two .cur files: each written as the
+    .cur file it was made of, and its PNGs the pixels ImageMagick reads from that file."""
+    tool = Path(a.native) / 'glyphdock-export'
+    ani, sources = Path(a.fixtures) / 'walk.ani', [Path(a.fixtures) / n for n in ('arrow.cur', 'pair.cur')]
+    frames, png = work / 'ani', work / 'ani-png'
+    r = run([tool, 'extract', '-o', frames, ani])
+    check('extract reads the .ani file', r.returncode == 0, 0, (r.returncode, r.stderr[-300:]))
+    written = [frames / f'walk.ani-Cursor{n}.cur' for n in (1, 2)]
+    same = [w.exists() and w.read_bytes() == s.read_bytes() for w, s in zip(written, sources)]
+    check('each .ani frame is the .cur file it was made of', all(same), [True, True], same)
+    r = run([tool, 'extract', '--png', '-o', png, ani])
+    check('extract --png reads the .ani file', r.returncode == 0, 0, (r.returncode, r.stderr[-300:]))
+    differing, compared = [], 0
+    for n, source in ((1, sources[0]), (2, sources[1])):
+        ours = sorted(png.glob(f'walk.ani-Cursor{n}-*.png'))
+        for i, mine in enumerate(ours):
+            theirs = rgba(f'{source}[{i}]')
+            if theirs is None or rgba(mine) != theirs:
+                differing.append(mine.name)
+            compared += 1
+    check(f'the frames\' PNG pixels equal ImageMagick\'s reading of the frames ({compared} images)',
+          compared == 3 and not differing, 'no difference', differing)
 
 
 def part_shell(a):
