@@ -253,7 +253,8 @@ def part_shell(a):
     fixtures = Path(a.fixtures)
     # Never hand the crafted or truncated fixtures to the shell: it faults on them.
     safe = [fixtures / n for n in ('three.dll', 'two.dll', 'small16.dll', 'highcolour.dll', 'png256.dll',
-                                   'noicons.dll', 'plain.ico', 'small16.ico', 'highcolour.ico', 'png256.ico')]
+                                   'noicons.dll', 'named.dll', 'cursors.dll', 'plain.ico', 'small16.ico',
+                                   'highcolour.ico', 'png256.ico')]
     files = system_files() + safe
     work = Path(a.work) / 'shell'
     shutil.rmtree(work, ignore_errors=True)
@@ -317,6 +318,23 @@ def part_shell(a):
                 out_of_order.append(f'{f.name} icon {k}')
     check(f'each of {compared} icons in files with several looks most like the icon of its own number',
           compared > 0 and not out_of_order, 'none out of order', out_of_order[:10])
+
+    # Chosen one at a time, by the number the shell gives (--icon) and by the group's
+    # resource (--resource), each icon is the one of that number in the whole run.
+    chosen, wrong = 0, []
+    for f, s in zip(files, shell):
+        icons = listed.get(str(f), [])
+        if len(s) < 2 or len(icons) != len(s):
+            continue
+        for n, icon in enumerate(icons, 1):
+            whole = (pngdir / f'{f.name}-Icon{n}.png').read_bytes()
+            for choice in (['--icon', str(n)], ['--resource', str(icon['resource'])]):
+                r = run([tool, 'extract', '--icons', '--png', '--size', '32', '-o', '-'] + choice + [f])
+                chosen += 1
+                if r.returncode != 0 or r.stdout != whole:
+                    wrong.append(f'{f.name} {choice}')
+    check(f'{chosen} icons chosen by --icon and --resource alone are the icons of those numbers',
+          chosen > 0 and not wrong, 'all', wrong[:10])
 
 
 def thumbnailer_command(installed, inp, out, size):
