@@ -385,6 +385,14 @@ int Extract(const TOptions& o, std::ostream& out, std::ostream& err, bool termin
   return tally.Failed ? ExitSomeFileFailed : ExitOk;
 }
 
+// A name ending in .cur or .ani, in any case.
+bool IsCursorFileName(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string end = name.substr(name.size() - 4);
+  for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return end == ".cur" || end == ".ani";
+}
+
 int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
   (void)out;  // the picture goes to OUT
   const std::string& input = o.Paths[0];
@@ -398,8 +406,15 @@ int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
   std::vector<const TIconGroup*> chosen;
   TProgress progress(err, false, 0);
   TTally tally;
-  if (!ReadInput(o, {input, true, BaseName(input)}, file, icons, chosen, err, progress, tally)) return ExitSomeFileFailed;
-  // The first icon chosen; a file of cursors only shows its first cursor.
+  // A program's picture is its icon: its cursors are not read (a second walk of its
+  // resources that an unattended run need not pay). A .cur or .ani file shows its first
+  // cursor.
+  TOptions kinds = o;
+  kinds.Cursors = IsCursorFileName(input);
+  kinds.Icons = !kinds.Cursors;
+  if (!ReadInput(kinds, {input, true, BaseName(input)}, file, icons, chosen, err, progress, tally))
+    return ExitSomeFileFailed;
+  // The first icon (or cursor) chosen.
   const TIconGroup& first = *chosen.front();
   std::vector<unsigned char> png;
   std::string problem;

@@ -401,6 +401,15 @@ TEST_F(ExportTool, CursorsAreListedAndExtractedWithTheirHotSpots) {
   r = Tool({"thumbnail", ani, (FDir / "ani.png").string(), "32"});
   EXPECT_EQ(r.Status, ExitOk) << r.Err;
   EXPECT_TRUE(fs::exists(FDir / "ani.png"));
+  // A program's is its icon, never a cursor: three1.ico's red.
+  r = Tool({"thumbnail", dll, (FDir / "dll.png").string(), "32"});
+  ASSERT_EQ(r.Status, ExitOk) << r.Err;
+  const auto png = ReadAll(FDir / "dll.png");
+  TRgbaImage img;
+  std::string problem;
+  ASSERT_TRUE(DecodePng(png.data(), png.size(), img, problem)) << problem;
+  EXPECT_EQ(std::vector<int>(&img.Pixels[(16 * 32 + 16) * 4], &img.Pixels[(16 * 32 + 16) * 4] + 4),
+            (std::vector<int>{255, 0, 0, 255}));
 }
 
 TEST(ExportChoices, NumberListsAndResourceNames) {
