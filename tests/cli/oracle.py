@@ -272,7 +272,7 @@ def part_shell(a):
             shell[-1].append(None if px == '-' else bytes.fromhex(px))
     check('the probe answered for every file', len(shell) == len(files), len(files), len(shell))
 
-    r = run([tool, 'list', '--json'] + files)
+    r = run([tool, 'list', '--json', '--icons'] + files)
     import json
     listed = {e['file']: e['icons'] for e in json.loads(r.stdout)}
     counts_differ = [f.name for f, s in zip(files, shell) if len(listed.get(str(f), [])) != len(s)]
@@ -284,7 +284,7 @@ def part_shell(a):
     # images nearest to 32 x 32 (brought to 32 x 32 where they are not), compared with
     # what the shell hands out over the pixels both show.
     pngdir = work / 'png'
-    run([tool, 'extract', '--png', '--size', '32', '-o', pngdir] + files)
+    run([tool, 'extract', '--icons', '--png', '--size', '32', '-o', pngdir] + files)
     out_of_order, compared = [], 0
     for f, s in zip(files, shell):
         if len(s) < 2 or len(listed.get(str(f), [])) != len(s):
@@ -398,7 +398,8 @@ def part_windows(a):
     fixtures = Path(a.fixtures)
     # Relative names from one folder, so both programs are given the same text.
     names = [f'wine/{n}' for n in ('notepad.exe', 'shell32.dll', 'comdlg32.dll', 'kernel32.dll')] + \
-            [f'fixtures/{n}' for n in ('three.dll', 'png256.dll', 'small16.ico', 'noicons.dll', 'crafted-wrap.ico')]
+            [f'fixtures/{n}' for n in ('three.dll', 'png256.dll', 'small16.ico', 'noicons.dll', 'crafted-wrap.ico',
+                                       'named.dll', 'cursors.dll', 'walk.ani')]
     (work / 'wine').symlink_to(WINE_SYSTEM)
     (work / 'fixtures').symlink_to(fixtures)
 
@@ -421,6 +422,23 @@ def part_windows(a):
         check(f'extract {" ".join(extra)}: the same files, byte for byte ({len(os.listdir(a_dir))})',
               same and n.returncode == w.returncode, (n.returncode, sorted(os.listdir(a_dir))[:3]),
               (w.returncode, sorted(os.listdir(b_dir))[:3]))
+    # One output to standard output, byte for byte (no text-mode line ends on Windows).
+    n, w = both('extract', '--icon', '2', '--png', '--size', '48', '-o', '-', 'wine/shell32.dll')
+    check('extract -o -: the same bytes on standard output', n.returncode == 0 and n.stdout and n.stdout == w.stdout,
+          (n.returncode, len(n.stdout)), (w.returncode, len(w.stdout)))
+    # -r: each file's outputs under its path below the folder, on both systems.
+    for sub in ('tree/a', 'tree/b/c'):
+        (work / sub).mkdir(parents=True)
+    for sub, f in (('tree/a', 'three.dll'), ('tree/b/c', 'named.dll'), ('tree', 'small16.dll')):
+        shutil.copy(fixtures / f, work / sub / 'x.dll')
+
+    def tree(d):
+        return sorted(str(p.relative_to(d)) for p in d.rglob('*') if p.is_file())
+    n = run([native, 'extract', '-rq', '-o', 'nr', 'tree'], cwd=work)
+    w = run(['wine', exe, 'extract', '-rq', '-o', 'wr', 'tree'], cwd=work)
+    check(f'extract -r: the same tree of files ({len(tree(work / "nr"))})',
+          n.returncode == w.returncode == 0 and tree(work / 'nr') == tree(work / 'wr') and len(tree(work / 'nr')) == 8,
+          tree(work / 'nr'), tree(work / 'wr'))
     for f, size in (('wine/shell32.dll', '256'), ('fixtures/png256.dll', '48')):
         n, w = both('thumbnail', f, 'tn.png', size)
         n_png = (work / 'tn.png').read_bytes() if (work / 'tn.png').exists() else b''
