@@ -24,6 +24,7 @@ else
     wine wine64 xvfb xauth xdotool fonts-ipafont-gothic
     imagemagick icoutils xclip python3-gi gir1.2-gtk-3.0 openbox x11-utils
     desktop-file-utils lintian unzip dpkg-dev fakeroot
+    clang libclang-rt-14-dev time
   )
 fi
 # The command a build package is run by: one that is not on the PATH counts as missing

@@ -452,7 +452,7 @@ bool TOutputBudget::Output(std::uint64_t bytes, std::string& why) {
   return true;
 }
 
-TImageDecoder::TImageDecoder(const TReadAt& readAt, std::uint64_t pixels) : FReadAt(readAt), FPixelsLeft(pixels) {}
+TImageDecoder::TImageDecoder(const TReadAt& readAt, std::uint64_t& pixelsLeft) : FReadAt(readAt), FPixelsLeft(pixelsLeft) {}
 
 bool TImageDecoder::Decode(const TIconImage& image, TRgbaImage& out, std::string& problem) {
   out = TRgbaImage();
@@ -480,9 +480,26 @@ bool TImageDecoder::Decode(const TIconImage& image, TRgbaImage& out, std::string
   return decoded;
 }
 
+bool TImageDecoder::Made(const TIconImage& image, std::vector<unsigned char>& png) const {
+  if (FMadePlace != std::make_pair(image.Offset, image.Size)) return false;
+  png = FMade;
+  return true;
+}
+
+void TImageDecoder::Keep(const TIconImage& image, const std::vector<unsigned char>& png) {
+  FMadePlace = std::make_pair(image.Offset, image.Size);
+  FMade = png;
+}
+
 bool PngOfImage(const TReadAt& readAt, const TIconImage& image, TImageDecoder& decoder, TOutputBudget& budget,
                 std::vector<unsigned char>& png, std::string& why) {
   png.clear();
+  if (budget.Files == 0) return budget.Output(0, why);  // says why, before any work
+  if (decoder.Made(image, png)) {
+    if (budget.Output(png.size(), why)) return true;
+    png.clear();
+    return false;
+  }
   TRgbaImage pixels;
   // A PNG image is written only when the tool's own decoder reads it whole.
   if (!decoder.Decode(image, pixels, why)) return false;
@@ -496,13 +513,21 @@ bool PngOfImage(const TReadAt& readAt, const TIconImage& image, TImageDecoder& d
       why = "the image cannot be read";
       return false;
     }
+    decoder.Keep(image, png);
     return true;
   }
+  const std::uint64_t encoding = EncodeCostPerPixel * pixels.Width * pixels.Height;
+  if (encoding > budget.Pixels) {
+    why = "encoding it would pass this file's budget of pixels; not written";
+    return false;
+  }
+  budget.Pixels -= encoding;
   png = EncodePng(pixels);
   if (!budget.Output(png.size(), why)) {
     png.clear();
     return false;
   }
+  decoder.Keep(image, png);
   return true;
 }
 
@@ -557,7 +582,8 @@ bool MakeThumbnail(const TIconGroup& first, const TReadAt& readAt, std::uint32_t
                    std::string& problem) {
   png.clear();
   problem = "the icon has no images";
-  TImageDecoder decoder(readAt, ThumbnailPixels);
+  std::uint64_t pixelsLeft = ThumbnailPixels;
+  TImageDecoder decoder(readAt, pixelsLeft);
   for (std::size_t i : ThumbnailOrder(first, size)) {
     TRgbaImage pixels;
     if (!decoder.Decode(first.Images[i], pixels, problem)) continue;

@@ -46,11 +46,14 @@ std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& im
 // Each budget is charged before the work it pays for; "stored bytes" are the bytes the
 // input file really holds (a sparse file's holes do not count).
 //
-// Decoded pixels for extract --png: enough for any small file, and two for each stored
-// byte beyond that (a library of 1,000 icons of 256, 48, 32 and 16 pixels a side decodes
-// about 70 M pixels and stores over 40 MB), so a 4 MB file costs at most about two
-// seconds of decoding and encoding.
-constexpr std::uint64_t ExtractPixelAllowance = 8u << 20;
+// Decoded pixels for extract --png, each image's counted once for decoding and, for a
+// bitmap, twice more for encoding (the encoder tries five filters a row; a PNG image is
+// copied once it decodes): enough for the largest PNG image the reader passes (4 M
+// pixels), and two for each stored byte beyond that (real images store 1 to 4 bytes a
+// pixel as bitmaps, about half a byte a pixel as PNG), about 140 ns each here: a 4 MB
+// file costs at most about 1.7 s.
+constexpr std::uint64_t ExtractPixelAllowance = 4u << 20;
+constexpr std::uint64_t EncodeCostPerPixel = 2;
 constexpr std::uint64_t ExtractPixelsPerInputByte = 2;
 // Output bytes: four times the stored bytes and 1 MB (bitmaps decoded to PNG grow; a
 // PNG image copied or an .ico written as stored does not). An image named by many
@@ -63,9 +66,10 @@ constexpr std::uint64_t InputBytesPerOutputFile = 64;
 // An icon holds an image a size and depth: a few dozen at most. One with more is not
 // written (an .ico file's directory would be mostly copies).
 constexpr std::size_t MaxImagesPerIcon = 256;
-// The thumbnail decodes at most this many pixels over all the images it tries: two of
-// the largest PNG images the reader passes (4 M pixels), about a third of a second.
-constexpr std::uint64_t ThumbnailPixels = 8u << 20;
+// The thumbnail decodes at most this many pixels over all the images it tries: one of
+// the largest PNG images the reader passes (4 M pixels), or many smaller ones, about
+// half a second here at most.
+constexpr std::uint64_t ThumbnailPixels = 4u << 20;
 // An .ico file's directory addresses its images in 32 bits.
 constexpr std::uint64_t Max32Bytes = 0xFFFFFFFFu;
 
@@ -82,13 +86,20 @@ struct TOutputBudget {
 // image is decoded at most once per file, however many entries name it.
 class TImageDecoder {
  public:
-  TImageDecoder(const TReadAt& readAt, std::uint64_t pixels);
+  // `pixelsLeft` is the budget, shared with whatever else the file's pixels pay for.
+  TImageDecoder(const TReadAt& readAt, std::uint64_t& pixelsLeft);
   bool Decode(const TIconImage& image, TRgbaImage& out, std::string& problem);
+  // The PNG file last made of an image, kept so an image that the next entry names again
+  // is not decoded and encoded again.
+  bool Made(const TIconImage& image, std::vector<unsigned char>& png) const;
+  void Keep(const TIconImage& image, const std::vector<unsigned char>& png);
 
  private:
   TReadAt FReadAt;
-  std::uint64_t FPixelsLeft;
+  std::uint64_t& FPixelsLeft;
   std::map<std::pair<std::uint64_t, std::uint32_t>, std::string> FFailed;
+  std::pair<std::uint64_t, std::uint32_t> FMadePlace{~std::uint64_t{0}, 0};
+  std::vector<unsigned char> FMade;
 };
 
 // One image as a PNG file for extract --png: a PNG image as stored, but only when it

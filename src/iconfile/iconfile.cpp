@@ -436,15 +436,21 @@ constexpr std::uint64_t MaxDecodedPixels = 32u << 20;
 constexpr std::uint64_t ExtractionCost = 32u << 10;
 // Images listed over all of a file's icons (each group's entries, counted again for every
 // icon that names the same group data). Real libraries list a few thousand (shell32.dll
-// about 1,400); a file whose icons share one group of thousands of entries would make the
-// listing grow as icons times entries. Charged before a group's entries are looked up, so
-// the listing holds at most this many images (a few megabytes).
+// about 1,400), each entry 14 bytes of its own group data; a file whose icons share one
+// group of thousands of entries would make the listing grow as icons times entries.
+// Charged before a group's entries are looked up: 4,096 and one for each 8 bytes of the
+// file, never more than 65,536 (a few megabytes of listing).
+constexpr std::size_t ListedImagesAllowance = 4096;
+constexpr std::uint64_t FileBytesPerListedImage = 8;
 constexpr std::size_t MaxListedImages = 65536;
 
 // The budgets of planning a file's icons, each charged before the work it pays for.
 class TPlanBudget {
 public:
-  explicit TPlanBudget(const TSource& src) : FSrc(src) {}
+  explicit TPlanBudget(const TSource& src)
+      : FSrc(src),
+        FImagesLeft(static_cast<std::size_t>(
+            std::min<std::uint64_t>(MaxListedImages, ListedImagesAllowance + src.Size() / FileBytesPerListedImage))) {}
   // One more icon to extract: the extraction itself.
   bool Icon() { return Pixels(ExtractionCost); }
   bool Pixels(std::uint64_t pixels) {
@@ -460,7 +466,7 @@ public:
 private:
   const TSource& FSrc;
   std::uint64_t FPixels = 0;
-  std::size_t FImagesLeft = MaxListedImages;
+  std::size_t FImagesLeft;
 };
 
 // ---- .ico files -------------------------------------------------------------------------

@@ -35,18 +35,28 @@ unsigned Paeth(int a, int b, int c) {
 
 // Undoes (decode) or applies (encode) one row's filter; `bpp` is bytes a pixel, at least 1.
 // `prior` is the row above as it is unfiltered, all zero for the first.
+// One loop a filter type: the type is asked once a row, not once a byte.
 void Unfilter(unsigned type, unsigned char* row, const unsigned char* prior, std::size_t length, std::size_t bpp) {
-  for (std::size_t i = 0; i < length; ++i) {
-    const unsigned a = i >= bpp ? row[i - bpp] : 0, b = prior[i], c = i >= bpp ? prior[i - bpp] : 0;
-    unsigned add = 0;
-    switch (type) {
-      case 1: add = a; break;
-      case 2: add = b; break;
-      case 3: add = (a + b) / 2; break;
-      case 4: add = Paeth(a, b, c); break;
-      default: break;
-    }
-    row[i] = static_cast<unsigned char>(row[i] + add);
+  const std::size_t lead = std::min(bpp, length);  // bytes without a left neighbour
+  switch (type) {
+    case 1:
+      for (std::size_t i = bpp; i < length; ++i) row[i] = static_cast<unsigned char>(row[i] + row[i - bpp]);
+      break;
+    case 2:
+      for (std::size_t i = 0; i < length; ++i) row[i] = static_cast<unsigned char>(row[i] + prior[i]);
+      break;
+    case 3:
+      for (std::size_t i = 0; i < lead; ++i) row[i] = static_cast<unsigned char>(row[i] + prior[i] / 2);
+      for (std::size_t i = lead; i < length; ++i)
+        row[i] = static_cast<unsigned char>(row[i] + (row[i - bpp] + prior[i]) / 2);
+      break;
+    case 4:
+      for (std::size_t i = 0; i < lead; ++i) row[i] = static_cast<unsigned char>(row[i] + prior[i]);
+      for (std::size_t i = lead; i < length; ++i)
+        row[i] = static_cast<unsigned char>(row[i] + Paeth(row[i - bpp], prior[i], prior[i - bpp]));
+      break;
+    default:
+      break;
   }
 }
 
@@ -309,6 +319,11 @@ bool DecodePng(const unsigned char* data, std::size_t size, TRgbaImage& out, std
         return static_cast<std::uint8_t>(depth == 16 ? v >> 8 : v * 255 / maxValue);
       };
       const std::size_t y = passes[p].Y0 + py * passes[p].Dy;
+      if (colourType == 6 && depth == 8) {  // RGBA as stored: the common icon image
+        for (std::size_t px = 0; px < pw; ++px)
+          std::copy(row + px * 4, row + px * 4 + 4, &out.Pixels[(y * width + passes[p].X0 + px * passes[p].Dx) * 4]);
+        continue;
+      }
       for (std::size_t px = 0; px < pw; ++px) {
         const std::size_t x = passes[p].X0 + px * passes[p].Dx;
         std::uint8_t* o = &out.Pixels[(y * width + x) * 4];
