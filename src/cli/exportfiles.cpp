@@ -177,8 +177,10 @@ bool TInputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) 
 }
 
 std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool recurse,
-                                   std::vector<std::string>& problems) {
+                                   std::vector<std::string>& problems, const std::string& skipFolder) {
   std::vector<TInputName> out;
+  std::error_code skipError;
+  const fs::path skip = skipFolder.empty() ? fs::path() : fs::weakly_canonical(fs::path(skipFolder), skipError);
   for (const std::string& path : paths) {
     std::error_code error;
     if (!fs::is_directory(fs::path(path), error) || !recurse) {
@@ -197,7 +199,9 @@ std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool r
         std::error_code typeError;
         const fs::file_status own = walk->symlink_status(typeError);
         if (fs::is_directory(own)) {
-          pending.push_back(walk->path());
+          std::error_code sameError;
+          if (skip.empty() || skipError || fs::weakly_canonical(walk->path(), sameError) != skip)
+            pending.push_back(walk->path());
         } else if (walk->is_regular_file(typeError)) {
           found.emplace_back(walk->path().string(), walk->path().lexically_relative(fs::path(path)).string());
         }

@@ -45,7 +45,8 @@ class TInputFile {
 // The files named on the command line, in order; folders give the plain files inside
 // them, every level down, sorted by name, when `recurse` is set. A folder without
 // `recurse` is refused when it is opened; a folder (at any level) that cannot be read is
-// named in `problems` ("NAME: why"), and its readable neighbours are still walked.
+// named in `problems` ("NAME: why"), and its readable neighbours are still walked. The
+// folder `skipFolder` (extract's output folder) is never walked into.
 struct TInputName {
   std::string Name;
   bool Named = true;  // named on the command line, not found inside a folder
@@ -55,7 +56,7 @@ struct TInputName {
   std::string OutputName;
 };
 std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool recurse,
-                                   std::vector<std::string>& problems);
+                                   std::vector<std::string>& problems, const std::string& skipFolder = std::string());
 
 // The last part of a file name: "shell32.dll" for "/x/y/shell32.dll" (or "C:\x\shell32.dll").
 std::string BaseName(const std::string& name);

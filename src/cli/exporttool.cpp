@@ -181,7 +181,10 @@ void ListGroupJson(const TIconGroup& group, std::ostream& out) {
 // Folders named on the command line that -r could not read: each named, the run failed.
 std::vector<TInputName> ListAndTell(const TOptions& o, std::ostream& err, TTally& tally) {
   std::vector<std::string> problems;
-  std::vector<TInputName> inputs = ListInputs(o.Paths, o.Recurse, problems);
+  // The output folder, found inside a folder read with -r, is not read: a second run
+  // must not take the first one's outputs for inputs.
+  const std::string outputs = o.Command == "extract" && o.OutDir != "-" ? o.OutDir : std::string();
+  std::vector<TInputName> inputs = ListInputs(o.Paths, o.Recurse, problems, outputs);
   for (const std::string& p : problems) err << Program << ": " << p << '\n';
   if (!problems.empty()) tally.Failed = true;
   tally.Refused += problems.size();  // folders that cannot be read

@@ -283,6 +283,14 @@ TEST_F(ExportTool, RecursiveRunsKeepEachFilesPathAndLoseNoIcon) {
   std::size_t files = 0;
   for (const auto& e : fs::recursive_directory_iterator(out)) files += e.is_regular_file();
   EXPECT_EQ(files, 10u);
+  // An output folder inside the folder read is not read again: the second run writes the
+  // same 10 files, not icons of the first run's icons.
+  const fs::path inside = in / "icons";
+  for (int run = 0; run < 2; ++run) {
+    r = Tool({"extract", "-rf", "--icons", in.string(), "-o", inside.string()});
+    EXPECT_EQ(r.Status, ExitOk) << r.Err;
+    EXPECT_NE(r.Err.find("4 files, 10 icons written"), std::string::npos) << run << r.Err;
+  }
 }
 
 // The numbers are the shell's (named groups first, in name order, then numbers in order),
