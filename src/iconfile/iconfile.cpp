@@ -661,6 +661,28 @@ bool ReadAni(const TSource& src, TIconFile& out) {
   return true;
 }
 
+// ---- Cursor resources (PE and NE) -------------------------------------------------------
+// A cursor resource is its hot spot (x, y) and then the image; a group-cursor entry is
+// the width (a word), the height (a word, colour and mask rows together), planes, bit
+// count, the resource's length and its number.
+
+// A cursor image as a .cur file's entry states it: width and height cut to a byte each,
+// no colour count, and the hot spot in place of planes and bit count. `place` is the
+// image after the hot spot, whose bytes were checked with it.
+TIconImage CursorResourceImage(const TSource& src, const unsigned char* groupEntry, std::uint16_t id,
+                               const TPlace& place, const TImageFacts& facts) {
+  unsigned char cur[IcoEntryBytes] = {};
+  cur[0] = static_cast<unsigned char>(U16(groupEntry));
+  cur[1] = static_cast<unsigned char>(U16(groupEntry + 2) / 2);
+  unsigned char hotspot[HotspotBytes] = {};
+  src.Read(place.first - HotspotBytes, hotspot, HotspotBytes);
+  std::copy(hotspot, hotspot + HotspotBytes, cur + 4);
+  TIconImage image = MakeImage(cur, U32(groupEntry + 8), id, place, facts);
+  image.HotspotX = U16(hotspot);
+  image.HotspotY = U16(hotspot + 2);
+  return image;
+}
+
 // ---- PE files ---------------------------------------------------------------------------
 
 struct TSection {
@@ -778,16 +800,7 @@ private:
   // and the hot spot read from the resource in place of planes and bit count. `place`
   // is the image after the hot spot.
   TIconImage CursorImage(const unsigned char* groupEntry, std::uint16_t id, const TPlace& place) const {
-    unsigned char cur[IcoEntryBytes] = {};
-    cur[0] = static_cast<unsigned char>(U16(groupEntry));
-    cur[1] = static_cast<unsigned char>(U16(groupEntry + 2) / 2);
-    unsigned char hotspot[HotspotBytes] = {};
-    FSrc.Read(place.first - HotspotBytes, hotspot, HotspotBytes);  // inside: checked with its data
-    std::copy(hotspot, hotspot + HotspotBytes, cur + 4);
-    TIconImage image = MakeImage(cur, U32(groupEntry + 8), id, place, FImages.Measured(place));
-    image.HotspotX = U16(hotspot);
-    image.HotspotY = U16(hotspot + 2);
-    return image;
+    return CursorResourceImage(FSrc, groupEntry, id, place, FImages.Measured(place));
   }
 
   // The group's resource name or number and the language the shell takes (the first).
@@ -1043,6 +1056,85 @@ void NameNeGroup(const TSource& src, std::uint64_t table, const unsigned char* e
   if (src.Read(table + id, &length, 1) && src.Read(table + id + 1, &name[0], length)) group.ResourceName = name.substr(0, length);
 }
 
+// A 16-bit program's group cursors (type 0x800C) and the cursors they name (0x8001), in
+// table order, within the same bounds as its icons: the entry budget, each group's data
+// and each image inside the file, every image sound, the pixels charged before the
+// images are listed. A cursor is found by its number with the top bit set; the last one
+// of a number counts, as for icons.
+bool ReadNeCursors(const TSource& src, std::uint64_t ne, std::vector<TIconGroup>& out) {
+  constexpr std::uint16_t NeResCursor = 0x8001, NeResGroupCursor = 0x800C;
+  unsigned char head[64];
+  if (!src.Read(ne, head, 64)) return src.Fail("the 16-bit program's header is cut short");
+  const std::uint64_t table = ne + U16(&head[0x24]);
+  if (U16(&head[0x24]) == U16(&head[0x26])) return true;  // no resource table
+  unsigned char shiftBytes[2];
+  if (!src.Read(table, shiftBytes, 2) || U16(shiftBytes) > 16) return src.Fail("the 16-bit program's resource table is unreadable");
+  const unsigned shift = U16(shiftBytes);
+  auto place = [shift](const unsigned char* e) {
+    return TPlace(std::uint64_t(U16(e)) << shift, static_cast<std::uint32_t>(std::uint64_t(U16(e + 2)) << shift));
+  };
+  std::size_t entriesLeft = MaxResourceEntries;
+  std::map<std::uint16_t, TPlace> cursors;  // by number, the image after its hot spot
+  TBytes groups;                            // the first group-cursor block's entries
+  bool groupsFound = false;
+  for (std::uint64_t at = table + 2;;) {
+    unsigned char typeInfo[8];
+    if (!src.Read(at, typeInfo, 2)) return src.Fail("the 16-bit program's resource table runs past the file");
+    const std::uint16_t type = U16(typeInfo);
+    if (type == 0) break;
+    if (!src.Read(at, typeInfo, 8)) return src.Fail("the 16-bit program's resource table runs past the file");
+    const std::size_t count = U16(&typeInfo[2]);
+    if (count + 1 > entriesLeft) return src.Fail("the 16-bit program has too many resources");
+    entriesLeft -= count + 1;
+    TBytes entries;
+    if (!src.Read(at + 8, entries, count * 12)) return src.Fail("the 16-bit program's resource table runs past the file");
+    at += 8 + count * 12;
+    if (type == NeResGroupCursor && !groupsFound) {
+      groups = std::move(entries);
+      groupsFound = true;
+    } else if (type == NeResCursor) {
+      for (std::size_t i = 0; i < count; ++i) {
+        const TPlace p = place(&entries[i * 12]);
+        if (!src.Inside(p.first, p.second) || p.second < HotspotBytes) return src.Fail("a 16-bit program's cursor lies outside the file");
+        cursors[U16(&entries[i * 12 + 6])] = {p.first + HotspotBytes, p.second - HotspotBytes};
+      }
+    }
+  }
+  TImageCheck images(src);
+  TPlanBudget budget(src);
+  for (std::size_t k = 0; k < groups.size() / 12; ++k) {
+    const unsigned char* entry = &groups[k * 12];
+    const TPlace p = place(entry);
+    unsigned char groupHead[GroupHeaderBytes];
+    if (!src.Inside(p.first, p.second) || p.second < GroupHeaderBytes || !src.Read(p.first, groupHead, GroupHeaderBytes))
+      return src.Fail("a cursor group is shorter than its header");
+    const std::size_t count = U16(&groupHead[4]);
+    if (count > entriesLeft || p.second < GroupHeaderBytes + count * GroupEntryBytes)
+      return src.Fail("a cursor group's entries run past its data");
+    entriesLeft -= count;
+    if (!budget.Icon() || !budget.Entries(count)) return false;
+    TBytes e;
+    if (!src.Read(p.first + GroupHeaderBytes, e, count * GroupEntryBytes)) return src.Fail("a cursor group's entries lie outside the file");
+    TIconGroup group;
+    group.Index = static_cast<std::uint32_t>(k);
+    group.Cursor = true;
+    NameNeGroup(src, table, entry, group);
+    std::uint64_t largest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const unsigned char* g = &e[i * GroupEntryBytes];
+      const auto found = cursors.find(static_cast<std::uint16_t>(U16(g + 12) | 0x8000));
+      if (found == cursors.end()) continue;  // a cursor the file lacks
+      const TImageFacts& facts = images.Check(found->second);
+      if (!facts.Sound) return false;
+      largest = std::max(largest, facts.Pixels());
+      group.Images.push_back(CursorResourceImage(src, g, U16(g + 12), found->second, facts));
+    }
+    if (!budget.Pixels(largest)) return false;
+    out.push_back(std::move(group));
+  }
+  return true;
+}
+
 bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
   unsigned char head[64];
   if (!src.Read(ne, head, 64)) return src.Fail("the 16-bit program's header is cut short");
@@ -1187,7 +1279,14 @@ bool ReadExecutable(const TSource& src, TIconFile& out, bool cursors) {
   }
   if (signature[0] == 'N' && signature[1] == 'E') {
     out.Form = TIconFileForm::Ne;
-    return ReadNe(src, static_cast<std::uint64_t>(newHeader), out);
+    if (!ReadNe(src, static_cast<std::uint64_t>(newHeader), out)) return false;
+    if (cursors) {
+      // As for a PE file: a walk of its own that never changes the verdict.
+      const TSource quiet(src.Size(), src.ReadAt(), out.CursorProblem);
+      std::vector<TIconGroup> found;
+      if (ReadNeCursors(quiet, static_cast<std::uint64_t>(newHeader), found)) out.Cursors = std::move(found);
+    }
+    return true;
   }
   // Plain DOS programs and other new-header forms carry no icons the shell could read;
   // refusing them costs nothing and spares the shell a header it would misread.

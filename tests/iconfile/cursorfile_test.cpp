@@ -96,6 +96,50 @@ struct TAni {
   }
 };
 
+void Set16(TBytes& b, std::size_t at, std::uint32_t v) {
+  b[at] = static_cast<unsigned char>(v);
+  b[at + 1] = static_cast<unsigned char>(v >> 8);
+}
+
+// A 16-bit program with one cursor (hot spot 1, 0) and one group cursor named ARROW
+// that names it, and optionally a second group naming a cursor it lacks.
+TBytes NeWithCursor(std::uint32_t cursorLength = 0, bool absent = false) {
+  TBytes b(0x200, 0);
+  b[0] = 'M', b[1] = 'Z', b[0x3C] = 0x40, b[0x40] = 'N', b[0x41] = 'E';
+  const std::size_t table = 0x80;
+  Set16(b, 0x40 + 0x24, table - 0x40);
+  Set16(b, 0x40 + 0x26, 0x180 - 0x40);  // resident names after the table
+  std::size_t at = table;
+  Set16(b, at, 4);  // 16-byte units
+  at += 2;
+  TBytes cursor = {1, 0, 0, 0};
+  const TBytes image = Bitmap();
+  cursor.insert(cursor.end(), image.begin(), image.end());
+  TBytes group = {0, 0, 2, 0, static_cast<unsigned char>(absent ? 2 : 1), 0};
+  for (std::uint16_t id : {1, 9}) {
+    if (id == 9 && !absent) break;
+    Put16(group, 2), Put16(group, 4), Put16(group, 1), Put16(group, 1);
+    Put32(group, static_cast<std::uint32_t>(cursor.size())), Put16(group, id);
+  }
+  const std::size_t cursorAt = 0x200, groupAt = 0x200 + (cursor.size() + 15) / 16 * 16;
+  auto block = [&](std::uint16_t type, std::size_t place, std::size_t length, std::uint16_t id) {
+    Set16(b, at, type), Set16(b, at + 2, 1);
+    Set16(b, at + 8, static_cast<std::uint32_t>(place / 16)), Set16(b, at + 10, static_cast<std::uint32_t>((length + 15) / 16));
+    Set16(b, at + 14, id);
+    at += 20;
+  };
+  block(0x8001, cursorAt, cursorLength ? cursorLength : cursor.size(), 0x8001);
+  block(0x800C, groupAt, group.size(), static_cast<std::uint16_t>(at + 22 - table));  // the name after the table
+  Set16(b, at, 0);
+  const char name[] = "\x05" "ARROW";
+  std::copy(name, name + 6, b.begin() + static_cast<long>(at + 2));
+  b.insert(b.end(), cursor.begin(), cursor.end());
+  b.resize(groupAt, 0);
+  b.insert(b.end(), group.begin(), group.end());
+  b.resize(b.size() + 16, 0);
+  return b;
+}
+
 TIconFile Read(const TBytes& b, bool cursors = true) {
   return ReadIconFile(b.size(), [&b](std::uint64_t offset, void* buffer, std::size_t length) {
     if (offset > b.size() || length > b.size() - offset) return false;
@@ -158,6 +202,30 @@ TEST(CursorFiles, AnimatedCursorsGiveEachFrameAsACursor) {
   const TIconFile window = Read(bytes, false);
   EXPECT_TRUE(window.Sound);
   EXPECT_EQ(window.Form, TIconFileForm::Other);
+}
+
+TEST(CursorFiles, SixteenBitProgramsGiveTheirGroupCursors) {
+  const TIconFile ne = Read(NeWithCursor());
+  ASSERT_TRUE(ne.Sound) << ne.Problem;
+  EXPECT_EQ(ne.Form, TIconFileForm::Ne);
+  ASSERT_EQ(ne.Cursors.size(), 1u) << ne.CursorProblem;
+  const TIconGroup& g = ne.Cursors[0];
+  EXPECT_EQ(g.ResourceName, "ARROW");
+  ASSERT_EQ(g.Images.size(), 1u);
+  EXPECT_EQ(g.Images[0].Width, 2u);
+  EXPECT_EQ(g.Images[0].HotspotX, 1u);
+  EXPECT_EQ(g.Images[0].EntryHeight, 2u);  // the group's 4 rows (colour and mask) halved
+  EXPECT_EQ(g.Images[0].Offset, 0x204u);   // after the hot spot
+  // A cursor the file lacks is left out of its group.
+  const TIconFile absent = Read(NeWithCursor(0, true));
+  ASSERT_EQ(absent.Cursors.size(), 1u);
+  EXPECT_EQ(absent.Cursors[0].Images.size(), 1u);
+  // A cursor cut short (one 16-byte unit, less than its image): the cursors are left out,
+  // the program is not refused.
+  const TIconFile cut = Read(NeWithCursor(2));
+  EXPECT_TRUE(cut.Sound) << cut.Problem;
+  EXPECT_TRUE(cut.Cursors.empty());
+  EXPECT_FALSE(cut.CursorProblem.empty());
 }
 
 // One crafted file for each field of each chunk: each refused, with its reason.
