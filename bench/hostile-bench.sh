@@ -26,15 +26,16 @@ run() {
   local out=$1
   shift
   rm -rf "$out" && mkdir -p "$out"
-  (ulimit -v "$memory"; exec timeout -s KILL "$seconds" /usr/bin/time -o "$work/time" -f '%U %S %M' "$@") \
-    >"$work/stdout" 2>"$work/stderr"
+  { (ulimit -v "$memory"; exec timeout -s KILL "$seconds" /usr/bin/time -o "$work/time" -f '%U %S %M' "$@") \
+      >"$work/stdout" 2>"$work/stderr"; } 2>/dev/null
   local status=$? cpu='-' peak='-' note=''
   if [ -s "$work/time" ] && read -r user sys kb < <(grep -E '^[0-9.]+ [0-9.]+ [0-9]+$' "$work/time"); then
     cpu=$(awk "BEGIN { print $user + $sys }")
     peak=$((kb / 1024))
     status=$(sed -n 's/^Command exited with non-zero status \([0-9]*\)/\1/p' "$work/time")
     status=${status:-0}
-    grep -q 'terminated by signal' "$work/time" && note=' (signal)'
+    signal=$(sed -n 's/^Command terminated by signal \([0-9]*\)/\1/p' "$work/time")
+    [ -z "$signal" ] || status="sig$signal"
   else
     note=' (stopped)'
     cpu=">$seconds"

@@ -5,8 +5,8 @@ bound before they pay it (tests/fuzz/corpus/README lists them):
     make_hostile.py small OUTDIR     the regression corpus: each shape a few kilobytes
     make_hostile.py readme           the corpus's README lines, one a file
     make_hostile.py full OUTDIR      each shape at the size that once took seconds to
-                                     hours or gigabytes (the benchmark's inputs, and the
-                                     window's folder of hostile shapes)
+                                     hours or gigabytes (the benchmark's inputs)
+    make_hostile.py shapes OUTDIR    the same without sparse.ico (the window's test)
 
 `full` also writes sparse.ico, 4 GB long with a few kilobytes stored, where the file
 system can hold a hole (its size is set, nothing written).
@@ -180,11 +180,11 @@ def main(argv):
         for name, (_, what) in shapes(False).items():
             print(f'{name}: class {what}')
         return
-    if len(argv) != 3 or argv[1] not in ('small', 'full'):
+    if len(argv) != 3 or argv[1] not in ('small', 'full', 'shapes'):
         sys.exit(__doc__)
     out = Path(argv[2])
     out.mkdir(parents=True, exist_ok=True)
-    for name, (data, _) in shapes(argv[1] == 'full').items():
+    for name, (data, _) in shapes(argv[1] != 'small').items():
         (out / name).write_bytes(data)
     if argv[1] == 'full':
         sparse_ico(out / 'sparse.ico')
