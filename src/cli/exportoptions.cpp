@@ -44,7 +44,10 @@ const char KindHelp[] =
 const char CommonHelp[] =
     "  -q, --quiet           only problems on standard error (no summary, no progress,\n"
     "                        nothing said of files inside folders that hold no icons)\n"
-    "  -h, --help            this text\n";
+    "  -h, --help            this text\n"
+    "\n"
+    "Exit status: 0 when all went well, 1 when some file failed, 2 for a mistake on the\n"
+    "command line.\n";
 
 const char ListHelp[] =
     "Usage: glyphdock-export list [OPTION]... PATH...\n"
@@ -65,7 +68,7 @@ const char ExtractHelp[] =
     "  -o, --output DIR      where to write (made when missing); - writes the one output\n"
     "                        file of a run to standard output\n"
     "      --png             one PNG a image instead (FILE-IconN-WxH-Bbit.png; cursors\n"
-    "                        FILE-CursorN-WxH-Bbit-X,Y.png with the hot spot)\n"
+    "                        FILE-CursorN-WxH-Bbit-hotspotX,Y.png)\n"
     "      --size N          only the image nearest to N pixels a side, per icon\n"
     "                        (then named FILE-IconN.ico or FILE-IconN.png)\n"
     "  -r, --recursive       read folders, every level down\n"
@@ -73,8 +76,8 @@ const char ExtractHelp[] =
 
 const char ThumbnailHelp[] =
     "Usage: glyphdock-export thumbnail [OPTION]... FILE OUT.png SIZE\n"
-    "The image of the first icon (or the first one chosen) that best fits SIZE (1 to\n"
-    "4096), as a PNG no larger than SIZE a side.\n"
+    "The image of the first icon (or the first one chosen; of a .cur or .ani file, the\n"
+    "first cursor) that best fits SIZE (1 to 4096), as a PNG no larger than SIZE a side.\n"
     "\n";
 
 void PrintHelp(std::ostream& out, const std::string& command) {
