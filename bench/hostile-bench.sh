@@ -50,6 +50,7 @@ printf '%s\n' "glyphdock-export: $tool"
 printf '%-20s %10s  %-12s %-8s %-6s %10s %8s %8s\n' input bytes command 'cpu s' 'peak MB' 'out bytes' status files
 for f in "$work"/in/*; do
   name=$(basename "$f")
+  case $name in *.png | *.bmp) continue ;; esac  # images alone, for the decoders' harnesses
   size=$(stat -c %s "$f")
   for command in thumbnail list extract png; do
     printf '%-20s %10s  %-12s ' "$name" "$size" "$command"
@@ -61,3 +62,30 @@ for f in "$work"/in/*; do
     esac
   done
 done
+
+# The export figures of make bench for the same tool, to set beside the hostile ones: every
+# icon of Wine's system folder as .ico, every image as PNG, a 256-pixel thumbnail of
+# shell32.dll; wall-time medians of 5 (BENCH_EXPORT_RUNS) after one warming run.
+system=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+if [ -d "$system" ]; then
+  runs=${BENCH_EXPORT_RUNS:-5}
+  files=("$system"/*.dll "$system"/*.exe)
+  seconds() {
+    local start=$EPOCHREALTIME
+    "$@" >/dev/null 2>&1 || true
+    awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }'
+  }
+  median() { LC_ALL=C sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+  ico() { rm -rf "$work/x" && "$tool" extract -o "$work/x" "${files[@]}"; }
+  png() { rm -rf "$work/x" && "$tool" extract --png -o "$work/x" "${files[@]}"; }
+  thumb() { "$tool" thumbnail "$system/shell32.dll" "$work/thumb.png" 256; }
+  : >"$work/times"
+  for i in $(seq 0 "$runs"); do
+    a=$(seconds ico); b=$(seconds png)
+    [ "$i" -gt 0 ] && echo "$a $b" >>"$work/times"
+  done
+  for i in $(seq 1 20); do seconds thumb; done >"$work/thumb"
+  printf '\nExport figures, Wine'"'"'s system folder (%d files), medians of %d: .ico %.3f s, PNG %.3f s, thumbnail of shell32.dll %.1f ms\n' \
+    "${#files[@]}" "$runs" "$(cut -d' ' -f1 "$work/times" | median)" "$(cut -d' ' -f2 "$work/times" | median)" \
+    "$(awk '{ print $1 * 1000 }' "$work/thumb" | median)"
+fi

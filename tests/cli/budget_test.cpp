@@ -128,6 +128,29 @@ TEST_F(Budgets, AFailingImageIsDecodedOncePerFile) {
   EXPECT_TRUE(png.empty());
 }
 
+// The budgets leave room for the largest image the reader passes: a lone 2048 x 2048 PNG
+// gives its thumbnail.
+TEST_F(Budgets, TheLargestImageStillGivesAThumbnail) {
+  TRgbaImage big;
+  big.Width = big.Height = 2048;
+  big.Pixels.assign(std::size_t{2048} * 2048 * 4, 200);
+  const TBytes png = EncodePng(big, 1);
+  TBytes ico = {0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 32, 0};
+  for (std::uint32_t v : {static_cast<std::uint32_t>(png.size()), 22u})
+    for (int k = 0; k < 4; ++k) ico.push_back(static_cast<unsigned char>(v >> (8 * k)));
+  ico.insert(ico.end(), png.begin(), png.end());
+  const TIconFile icons = Read(ico);
+  ASSERT_TRUE(icons.Sound) << icons.Problem;
+  TCountingSource source{ico};
+  std::vector<unsigned char> thumbnail;
+  std::string problem;
+  ASSERT_TRUE(MakeThumbnail(icons, source.Reader(), 256, thumbnail, problem)) << problem;
+  TRgbaImage small;
+  ASSERT_TRUE(DecodePng(thumbnail.data(), thumbnail.size(), small, problem)) << problem;
+  EXPECT_EQ(small.Width, 256u);
+  EXPECT_EQ(small.Pixels[0], 200);
+}
+
 // Classes 3 and 4: icons x entries are charged before the lookups, so a small file
 // naming one group of thousands of entries from every icon is refused, 16-bit or not.
 TEST_F(Budgets, IconsTimesEntriesAreChargedBeforeTheLookups) {
