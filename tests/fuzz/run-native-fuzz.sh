@@ -89,7 +89,7 @@ EOF
 # waiting for a processor. A run stopped by a timeout replays that input alone; when it
 # takes under a second then, the stop is noted as spurious (its input kept in
 # findings/spurious) and the harness goes on for the time left. Any other finding stops
-# the harness and counts.
+# the harness and counts. The slowest input is reported in processor time.
 printf '%-10s %12s %6s %8s %9s %s\n' harness executions cov features 'peak MB' 'slowest input / findings'
 status=0
 for h in "${harnesses[@]}"; do

@@ -1,13 +1,14 @@
 // What the libFuzzer harnesses share: the input as a byte source for the icon-file
-// reader, and a note of the slowest input, printed when the run ends (libFuzzer itself
-// reports slow inputs only in whole seconds).
+// reader, and a note of the slowest input in processor time (on a busy machine the
+// clock says little), printed when the run ends (libFuzzer itself reports slow inputs
+// only in whole seconds of the clock).
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "iconfile/iconfile.h"
@@ -60,13 +61,12 @@ class TTimed {
   explicit TTimed(std::size_t size) : FSize(size) {}
   ~TTimed() {
     static TSlowest slowest;
-    const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - FStart).count();
-    slowest.Note(ms, FSize);
+    slowest.Note(1000.0 * static_cast<double>(std::clock() - FStart) / CLOCKS_PER_SEC, FSize);
   }
 
  private:
   std::size_t FSize;
-  std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+  std::clock_t FStart = std::clock();
 };
 
 }  // namespace fuzzinput
