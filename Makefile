@@ -49,6 +49,14 @@ bench:
 	@$(MAKE) --no-print-directory build
 	@BENCH_PREFIX=$(CURDIR)/$(BUILD)/bench-prefix bench/run-bench.sh $(BUILD)
 
+# make bench-export  only the export block of make bench: glyphdock-export (native)
+#                  against icoutils, no Wine, no display
+.PHONY: bench-export
+bench-export:
+	@scripts/install-deps.sh
+	@$(MAKE) --no-print-directory build
+	@bench/export-bench.sh $(BUILD)
+
 # make install     build what ships (its build tools installed first), then install
 #                  under $(DESTDIR)$(PREFIX) (default /usr/local): the
 #                  glyphdock command and its manual page, Glyphdock.exe, the menu entry,

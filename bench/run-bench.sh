@@ -173,55 +173,5 @@ awk -v date="$(date '+%Y-%m-%d %H:%M:%S %Z')" -v machine="$machine" -v reps="$re
   }
 ' "$out/compare.txt" "$out/peak.txt" "$out/peakbare.txt" "$out/start.txt" "$out/scale.txt"
 
-# ---- glyphdock-export against icoutils (native, no Wine) ------------------------------
-# The same job as the peer, same files, same run: every icon of Wine's system folder
-# (its .dll and .exe files) as .ico files (wrestool -x -t 14), then as PNGs (wrestool,
-# then icotool -x on its .ico files), and one 256-pixel thumbnail of shell32.dll.
-# Medians of BENCH_EXPORT_RUNS runs (default 5) a side, interleaved, each into an empty folder.
-export_bench() {
-  local tool=$build/native/glyphdock-export system=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
-  local runs=${BENCH_EXPORT_RUNS:-5} work=$out/export
-  if [ ! -x "$tool" ] || ! command -v wrestool >/dev/null || ! command -v icotool >/dev/null; then
-    echo "run-bench: glyphdock-export or icoutils missing; the export figures are left out" >&2
-    return 0
-  fi
-  local files=("$system"/*.dll "$system"/*.exe)
-  echo "run-bench: export ..." >&2
-  seconds() {  # command...: its wall time in seconds
-    local start=$EPOCHREALTIME
-    "$@" >/dev/null 2>&1 || true
-    awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }'
-  }
-  median() { LC_ALL=C sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-  peer_ico() { rm -rf "$work/p" && mkdir -p "$work/p" && wrestool -x -t 14 -o "$work/p" "${files[@]}"; }
-  peer_png() { peer_ico && mkdir -p "$work/pp" && icotool -x -o "$work/pp" "$work"/p/*.ico; }
-  ours_ico() { rm -rf "$work/o" && "$tool" extract -o "$work/o" "${files[@]}"; }
-  ours_png() { rm -rf "$work/o" && "$tool" extract --png -o "$work/o" "${files[@]}"; }
-  thumb() { "$tool" thumbnail "$system/shell32.dll" "$work/thumb.png" 256; }
-  local i a b c d t
-  : > "$work.times" 2>/dev/null || mkdir -p "$(dirname "$work")"
-  for i in $(seq 0 "$runs"); do  # run 0 warms the page cache and is not counted
-    rm -rf "$work/pp"
-    a=$(seconds peer_ico); b=$(seconds ours_ico)
-    rm -rf "$work/pp"
-    c=$(seconds peer_png); d=$(seconds ours_png)
-    [ "$i" -gt 0 ] && echo "$a $b $c $d" >> "$work.times"
-  done
-  for i in $(seq 1 20); do seconds thumb; done > "$work.thumb"
-  local icons pngs
-  icons=$(ls "$work/p" | wc -l)
-  ours_png >/dev/null 2>&1 || true  # some system files hold no icons: status 1
-  pngs=$(ls "$work/o" | wc -l)
-  a=$(cut -d' ' -f1 "$work.times" | median); b=$(cut -d' ' -f2 "$work.times" | median)
-  c=$(cut -d' ' -f3 "$work.times" | median); d=$(cut -d' ' -f4 "$work.times" | median)
-  t=$(median < "$work.thumb")
-  printf '\nglyphdock-export (native) against icoutils, Wine'"'"'s system folder: %d files, %d icons, %d images; medians of %d\n' \
-    "${#files[@]}" "$icons" "$pngs" "$runs"
-  printf '%-44s %12s %12s %7s %s\n' "" "export" "icoutils" "ratio" "target"
-  awk -v a="$a" -v b="$b" -v c="$c" -v d="$d" -v t="$t" 'BEGIN {
-    printf "%-44s %10.3f s %10.3f s %7.2f %s\n", "Every icon as .ico (wrestool -x -t 14)", b, a, b / a, "<= 0.50"
-    printf "%-44s %10.3f s %10.3f s %7.2f %s\n", "Every image as PNG (wrestool + icotool -x)", d, c, d / c, "<= 0.50"
-    printf "%-44s %8.1f ms %12s %7s %s\n", "thumbnail of shell32.dll at 256 (median of 20)", t * 1000, "", "", "<= 20 ms"
-  }'
-}
-export_bench
+# ---- glyphdock-export against icoutils (native, no Wine): a script of its own --------
+"$here/export-bench.sh" "$build" "$out"

@@ -177,17 +177,19 @@ bool TInputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) 
 }
 
 std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool recurse,
-                                   std::vector<std::string>& problems) {
+                                   std::vector<std::string>& problems, const std::string& skipFolder) {
   std::vector<TInputName> out;
+  std::error_code skipError;
+  const fs::path skip = skipFolder.empty() ? fs::path() : fs::weakly_canonical(fs::path(skipFolder), skipError);
   for (const std::string& path : paths) {
     std::error_code error;
     if (!fs::is_directory(fs::path(path), error) || !recurse) {
-      out.push_back({path, true});  // a folder without -r is refused when it is opened
+      out.push_back({path, true, BaseName(path)});  // a folder without -r is refused when it is opened
       continue;
     }
     // Folder by folder, so one that cannot be read is named and its neighbours still
     // walked. Links to folders are not followed (no loops); links to files are.
-    std::vector<std::string> found;
+    std::vector<std::pair<std::string, std::string>> found;  // the name and the name below `path`
     std::vector<fs::path> pending{fs::path(path)};
     while (!pending.empty()) {
       const fs::path dir = std::move(pending.back());
@@ -197,15 +199,17 @@ std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool r
         std::error_code typeError;
         const fs::file_status own = walk->symlink_status(typeError);
         if (fs::is_directory(own)) {
-          pending.push_back(walk->path());
+          std::error_code sameError;
+          if (skip.empty() || skipError || fs::weakly_canonical(walk->path(), sameError) != skip)
+            pending.push_back(walk->path());
         } else if (walk->is_regular_file(typeError)) {
-          found.push_back(walk->path().string());
+          found.emplace_back(walk->path().string(), walk->path().lexically_relative(fs::path(path)).string());
         }
       }
       if (error) problems.push_back(dir.string() + ": cannot be read: " + Describe(error));
     }
     std::sort(found.begin(), found.end());
-    for (std::string& name : found) out.push_back({std::move(name), false});
+    for (auto& name : found) out.push_back({std::move(name.first), false, std::move(name.second)});
   }
   return out;
 }
@@ -233,6 +237,11 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 bool PathExists(const std::string& name) {
   std::error_code error;
   return fs::exists(fs::symlink_status(fs::path(name), error));
+}
+
+std::string ParentFolder(const std::string& name) {
+  const std::size_t cut = BaseName(name).size();
+  return cut == name.size() ? std::string() : name.substr(0, name.size() - cut);
 }
 
 bool MakeFolder(const std::string& dir, std::string& problem) {

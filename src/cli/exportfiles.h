@@ -45,19 +45,27 @@ class TInputFile {
 // The files named on the command line, in order; folders give the plain files inside
 // them, every level down, sorted by name, when `recurse` is set. A folder without
 // `recurse` is refused when it is opened; a folder (at any level) that cannot be read is
-// named in `problems` ("NAME: why"), and its readable neighbours are still walked.
+// named in `problems` ("NAME: why"), and its readable neighbours are still walked. The
+// folder `skipFolder` (extract's output folder) is never walked into.
 struct TInputName {
   std::string Name;
   bool Named = true;  // named on the command line, not found inside a folder
+  // Where the file's outputs go under the output folder: a named file's base name; for a
+  // file found inside a folder, its path below that folder ("windows/system32/
+  // shell32.dll"), so same-named files in different folders never share an output name.
+  std::string OutputName;
 };
 std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool recurse,
-                                   std::vector<std::string>& problems);
+                                   std::vector<std::string>& problems, const std::string& skipFolder = std::string());
 
 // The last part of a file name: "shell32.dll" for "/x/y/shell32.dll" (or "C:\x\shell32.dll").
 std::string BaseName(const std::string& name);
 // dir + separator + name.
 std::string JoinPath(const std::string& dir, const std::string& name);
 bool PathExists(const std::string& name);
+// The folder part of a file name with its separator ("/x/y/" for "/x/y/shell32.dll");
+// empty for a bare name.
+std::string ParentFolder(const std::string& name);
 // Makes the folder and any missing parents; false with `problem` when it cannot.
 bool MakeFolder(const std::string& dir, std::string& problem);
 

@@ -9,68 +9,12 @@
 #include <sstream>
 
 #include "cli/exportfiles.h"
+#include "cli/exportoptions.h"
 #include "iconfile/pngcodec.h"
-
-#ifndef GLYPHDOCK_VERSION
-#error "GLYPHDOCK_VERSION comes from the build: the version resource's ProductVersion"
-#endif
 
 namespace {
 
 const char Program[] = "glyphdock-export";
-
-const char Help[] =
-    "Usage: glyphdock-export list [--json] [-r] PATH...\n"
-    "       glyphdock-export extract [-r] [--png] [--size N] [--force] -o DIR PATH...\n"
-    "       glyphdock-export thumbnail FILE OUT.png SIZE\n"
-    "\n"
-    "Reads the icons of Windows programs and libraries (PE and NE files) and of .ico files,\n"
-    "numbered Icon1, Icon2, ... as Glyphdock numbers them.\n"
-    "\n"
-    "  list       one line an icon: file, IconN, then each image's size, depth and format\n"
-    "  extract    each icon as an .ico file with all its images exactly as stored,\n"
-    "             named FILE-IconN.ico after the input file's name\n"
-    "  thumbnail  the first icon's image that best fits SIZE, as a PNG no larger than SIZE\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output DIR  where extract writes (made when missing)\n"
-    "      --png         one PNG a image instead (FILE-IconN-WxH-Bbit.png); bitmap images\n"
-    "                    are decoded, PNG images copied as stored\n"
-    "      --size N      only the image nearest to N pixels a side, per icon\n"
-    "                    (then named FILE-IconN.ico or FILE-IconN.png)\n"
-    "  -r, --recursive   read folders, every level down\n"
-    "  -f, --force       replace files that exist\n"
-    "      --json        list as JSON\n"
-    "  -h, --help        this text\n"
-    "      --version     the version\n"
-    "\n"
-    "Exit status: 0 when every file was read, 1 when some file could not be read, was\n"
-    "refused, held no icons (files inside folders may hold none) or could not be written,\n"
-    "2 for a mistake on the command line.\n";
-
-struct TOptions {
-  std::string Command;
-  std::vector<std::string> Paths;
-  std::string OutDir;
-  bool Png = false, Recurse = false, Force = false, Json = false, HaveSize = false;
-  std::uint32_t Size = 0;
-};
-
-constexpr std::uint32_t MaxRequestedSize = 4096;
-
-bool ParseSize(const std::string& text, std::uint32_t& size) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  const unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
-  if (v < 1 || v > MaxRequestedSize) return false;
-  size = static_cast<std::uint32_t>(v);
-  return true;
-}
-
-// A usage mistake: the message and a pointer to --help, status 2.
-int UsageError(std::ostream& err, const std::string& message) {
-  err << Program << ": " << message << "\nTry '" << Program << " --help'.\n";
-  return ExitUsage;
-}
 
 std::uint32_t Side(const TIconImage& image) { return std::max(image.Width, image.Height); }
 
@@ -127,14 +71,21 @@ bool ThumbnailLimitsOn = false;
 
 // How a run went, file by file.
 struct TTally {
-  std::size_t Files = 0, Icons = 0, Written = 0, WithoutIcons = 0, Refused = 0, WriteFailures = 0;
+  std::size_t Files = 0, Icons = 0, Cursors = 0, Written = 0, WithoutIcons = 0, Refused = 0, WriteFailures = 0;
   bool Failed = false;
 };
 
-// One input file read through the icon-file reader. False (with a message) when it
-// cannot be read, is refused or holds no icons.
-bool ReadInput(const TInputName& input, TInputFile& file, TIconFile& icons, std::ostream& err, TProgress& progress,
-               TTally& tally) {
+// "Icon3" or "Cursor3".
+std::string GroupLabel(const TIconGroup& group) {
+  return (group.Cursor ? "Cursor" : "Icon") + std::to_string(group.Index + 1);
+}
+
+// One input file read through the icon-file reader, and the groups the options choose
+// from it (icons, then cursors). False (with a message) when it cannot be read, is
+// refused or has nothing chosen. Nothing found in a file inside a folder is no failure
+// and, with --quiet, not told.
+bool ReadInput(const TOptions& o, const TInputName& input, TInputFile& file, TIconFile& icons,
+               std::vector<const TIconGroup*>& chosen, std::ostream& err, TProgress& progress, TTally& tally) {
   std::string problem;
   ++tally.Files;
   if (!file.Open(input.Name, problem)) {
@@ -144,7 +95,7 @@ bool ReadInput(const TInputName& input, TInputFile& file, TIconFile& icons, std:
     tally.Failed = true;
     return false;
   }
-  icons = ReadIconFile(file.Size(), file.Reader());
+  icons = ReadIconFile(file.Size(), file.Reader(), o.Cursors);
   if (!icons.Sound) {
     progress.Clear();
     err << Program << ": " << input.Name << ": refused: " << (icons.Problem.empty() ? "unsound" : icons.Problem) << '\n';
@@ -152,30 +103,97 @@ bool ReadInput(const TInputName& input, TInputFile& file, TIconFile& icons, std:
     tally.Failed = true;
     return false;
   }
+  if (o.Cursors && !icons.CursorProblem.empty()) {
+    progress.Clear();
+    err << Program << ": " << input.Name << ": cursors left out: " << icons.CursorProblem << '\n';
+  }
   // An image the reader found unsound (in an .ico file, one the shell never picks, e.g.
   // cut short by the end of the file) is left out; the icon keeps its number and its
   // other images.
-  for (TIconGroup& group : icons.Groups)
-    group.Images.erase(std::remove_if(group.Images.begin(), group.Images.end(),
-                                      [](const TIconImage& image) { return !image.Sound; }),
-                       group.Images.end());
-  if (icons.Groups.empty()) {
-    progress.Clear();
-    err << Program << ": " << input.Name << ": no icons\n";
-    ++tally.WithoutIcons;
-    if (input.Named) tally.Failed = true;
-    return false;
+  std::size_t found = 0;
+  for (std::vector<TIconGroup>* kind : {&icons.Groups, &icons.Cursors}) {
+    const bool wanted = kind == &icons.Groups ? o.Icons : o.Cursors;
+    for (TIconGroup& group : *kind) {
+      group.Images.erase(std::remove_if(group.Images.begin(), group.Images.end(),
+                                        [](const TIconImage& image) { return !image.Sound; }),
+                         group.Images.end());
+      if (!wanted) continue;
+      ++found;
+      if (o.Chosen(group)) chosen.push_back(&group);
+    }
   }
-  return true;
+  if (!chosen.empty()) return true;
+  std::string why;
+  if (found > 0) {
+    why = "none chosen by";
+    if (o.Numbers.Given()) why += " --icon " + o.Numbers.Text();
+    if (o.Resource.Given()) why += " --resource " + o.Resource.Text();
+    why += " (" + std::to_string(found) + " in the file)";
+  } else if (icons.Form == TIconFileForm::Other) {
+    why = "not a Windows program or icon file";
+  } else {
+    why = o.Icons ? "no icons" : "no cursors";
+  }
+  ++tally.WithoutIcons;
+  if (input.Named) tally.Failed = true;
+  if (input.Named || !o.Quiet) {
+    progress.Clear();
+    err << Program << ": " << input.Name << ": " << why << '\n';
+  }
+  return false;
 }
 
-int List(const TOptions& o, std::ostream& out, std::ostream& err, bool terminal) {
+void ListGroupPlain(const std::string& file, const TIconGroup& group, std::ostream& out) {
+  out << PlainName(file) << '\t' << GroupLabel(group) << '\t';
+  if (!group.HasResource) out << '-';
+  else if (!group.ResourceName.empty()) out << PlainName(group.ResourceName);
+  else out << group.ResourceId;
+  out << '\t';
+  if (group.HasLanguage) out << group.Language;
+  else out << '-';
+  for (const TIconImage& image : group.Images) {
+    out << '\t' << image.Width << 'x' << image.Height << ' ' << image.BitCount << "-bit " << FormatName(image);
+    if (group.Cursor) out << " @" << image.HotspotX << ',' << image.HotspotY;
+  }
+  out << '\n';
+}
+
+void ListGroupJson(const TIconGroup& group, std::ostream& out) {
+  out << "{\"number\": " << group.Index + 1 << ", \"name\": \"" << GroupLabel(group) << "\", \"kind\": \""
+      << (group.Cursor ? "cursor" : "icon") << "\", \"resource\": ";
+  if (!group.HasResource) out << "null";
+  else if (!group.ResourceName.empty()) out << JsonString(group.ResourceName);
+  else out << group.ResourceId;
+  out << ", \"language\": ";
+  if (group.HasLanguage) out << group.Language;
+  else out << "null";
+  out << ", \"images\": [";
+  for (std::size_t i = 0; i < group.Images.size(); ++i) {
+    const TIconImage& image = group.Images[i];
+    out << (i ? ", " : "") << "{\"width\": " << image.Width << ", \"height\": " << image.Height
+        << ", \"bits\": " << image.BitCount << ", \"format\": \"" << FormatName(image) << "\", \"bytes\": " << image.Size;
+    if (group.Cursor) out << ", \"hotspot\": {\"x\": " << image.HotspotX << ", \"y\": " << image.HotspotY << "}";
+    out << "}";
+  }
+  out << "]}";
+}
+
+// Folders named on the command line that -r could not read: each named, the run failed.
+std::vector<TInputName> ListAndTell(const TOptions& o, std::ostream& err, TTally& tally) {
   std::vector<std::string> problems;
-  const std::vector<TInputName> inputs = ListInputs(o.Paths, o.Recurse, problems);
-  TTally tally;
+  // The output folder, found inside a folder read with -r, is not read: a second run
+  // must not take the first one's outputs for inputs.
+  const std::string outputs = o.Command == "extract" && o.OutDir != "-" ? o.OutDir : std::string();
+  std::vector<TInputName> inputs = ListInputs(o.Paths, o.Recurse, problems, outputs);
   for (const std::string& p : problems) err << Program << ": " << p << '\n';
   if (!problems.empty()) tally.Failed = true;
   tally.Refused += problems.size();  // folders that cannot be read
+  return inputs;
+}
+
+int List(const TOptions& o, std::ostream& out, std::ostream& err, bool terminal) {
+  TTally tally;
+  const std::vector<TInputName> inputs = ListAndTell(o, err, tally);
   TProgress progress(err, terminal, inputs.size());
   if (o.Json) out << "[";
   bool firstFile = true;
@@ -183,30 +201,19 @@ int List(const TOptions& o, std::ostream& out, std::ostream& err, bool terminal)
     progress.Step(n);
     TInputFile file;
     TIconFile icons;
-    if (!ReadInput(inputs[n], file, icons, err, progress, tally)) continue;
+    std::vector<const TIconGroup*> chosen;
+    if (!ReadInput(o, inputs[n], file, icons, chosen, err, progress, tally)) continue;
     if (o.Json) {
       out << (firstFile ? "\n" : ",\n") << "  {\"file\": " << JsonString(inputs[n].Name) << ", \"icons\": [";
       firstFile = false;
     }
-    for (std::size_t g = 0; g < icons.Groups.size(); ++g) {
-      const TIconGroup& group = icons.Groups[g];
+    for (std::size_t g = 0; g < chosen.size(); ++g) {
       if (o.Json) {
-        out << (g ? ",\n" : "\n") << "    {\"number\": " << group.Index + 1 << ", \"name\": \"Icon" << group.Index + 1
-            << "\", \"images\": [";
+        out << (g ? ",\n" : "\n") << "    ";
+        ListGroupJson(*chosen[g], out);
       } else {
-        out << PlainName(inputs[n].Name) << "\tIcon" << group.Index + 1;
+        ListGroupPlain(inputs[n].Name, *chosen[g], out);
       }
-      for (std::size_t i = 0; i < group.Images.size(); ++i) {
-        const TIconImage& image = group.Images[i];
-        if (o.Json) {
-          out << (i ? ", " : "") << "{\"width\": " << image.Width << ", \"height\": " << image.Height
-              << ", \"bits\": " << image.BitCount << ", \"format\": \"" << FormatName(image)
-              << "\", \"bytes\": " << image.Size << "}";
-        } else {
-          out << '\t' << image.Width << 'x' << image.Height << ' ' << image.BitCount << "-bit " << FormatName(image);
-        }
-      }
-      out << (o.Json ? "]}" : "\n");
     }
     if (o.Json) out << "\n  ]}";
   }
@@ -215,110 +222,151 @@ int List(const TOptions& o, std::ostream& out, std::ostream& err, bool terminal)
   return tally.Failed ? ExitSomeFileFailed : ExitOk;
 }
 
-// Writes one output file unless it exists (without --force) or an earlier file of this
-// run already took the name.
-bool WriteOutput(const TOptions& o, const std::string& name, const std::vector<unsigned char>& bytes,
-                 std::set<std::string>& taken, std::ostream& err, TProgress& progress) {
-  std::string problem;
-  if (!taken.insert(name).second) {
-    problem = "an earlier file of this run was written under this name; not replaced";
-  } else if (!o.Force && PathExists(name)) {
-    problem = "exists; not replaced (--force replaces it)";
-  } else if (WriteFileAtomically(name, bytes, problem)) {
-    return true;
+// Where a run's outputs go: files under the output folder, never replacing one an
+// earlier file of the run wrote (nor an existing one without --force); or, for "-o -",
+// the one output held until the run ends and then written to standard output.
+class TOutputs {
+ public:
+  TOutputs(const TOptions& o, std::ostream& err, TProgress& progress) : FO(o), FErr(err), FProgress(progress) {}
+  bool ToStandardOutput() const { return FO.OutDir == "-"; }
+  // The output name of an input's files, before "-IconN...".
+  std::string Base(const TInputName& input) const {
+    return ToStandardOutput() ? input.OutputName : JoinPath(FO.OutDir, input.OutputName);
   }
-  progress.Clear();
-  err << Program << ": " << name << ": " << problem << '\n';
-  return false;
+  bool Write(const std::string& name, std::vector<unsigned char> bytes) {
+    std::string problem;
+    if (ToStandardOutput()) {
+      if (++FHeld == 1) FHeldBytes = std::move(bytes);
+      return true;
+    }
+    const std::string folder = ParentFolder(name);
+    if (!FTaken.insert(name).second) {
+      problem = "an earlier file of this run was written under this name; not replaced";
+    } else if (!FO.Force && PathExists(name)) {
+      problem = "exists; not replaced (--force replaces it)";
+    } else if (!folder.empty() && FFolders.insert(folder).second && !MakeFolder(folder, problem)) {
+      // told below
+    } else if (WriteFileAtomically(name, bytes, problem)) {
+      return true;
+    }
+    FProgress.Clear();
+    FErr << Program << ": " << name << ": " << problem << '\n';
+    return false;
+  }
+  // For "-o -": writes the output when the run made exactly one.
+  bool Finish(std::ostream& out) {
+    if (!ToStandardOutput()) return true;
+    if (FHeld == 1) {
+      out.write(reinterpret_cast<const char*>(FHeldBytes.data()), static_cast<std::streamsize>(FHeldBytes.size()));
+      out.flush();
+      if (out.good()) return true;
+      FErr << Program << ": standard output cannot be written\n";
+      return false;
+    }
+    FErr << Program << ": -o - writes one file, and this run makes " << FHeld
+         << " (choose one with --icon, --resource or --size); nothing written\n";
+    return false;
+  }
+
+ private:
+  const TOptions& FO;
+  std::ostream& FErr;
+  TProgress& FProgress;
+  std::set<std::string> FTaken, FFolders;
+  std::size_t FHeld = 0;
+  std::vector<unsigned char> FHeldBytes;
+};
+
+// The name of one PNG of a group: the image's size and depth (and a cursor's hot spot)
+// unless --size keeps one image an icon; a second image of the same description gets
+// "-2", and so on.
+std::string PngName(const TOptions& o, const std::string& stem, const TIconGroup& group, const TIconImage& image,
+                    std::set<std::string>& names) {
+  std::string name = stem;
+  if (!o.HaveSize) {
+    name += "-" + std::to_string(image.Width) + "x" + std::to_string(image.Height) + "-" +
+            std::to_string(image.BitCount) + "bit";
+  }
+  if (group.Cursor) name += "-hotspot" + std::to_string(image.HotspotX) + "," + std::to_string(image.HotspotY);
+  const std::string first = name;
+  for (int copy = 2; names.count(name); ++copy) name = first + "-" + std::to_string(copy);
+  names.insert(name);
+  return name + ".png";
 }
 
-int Extract(const TOptions& o, std::ostream& err, bool terminal) {
+// Writes one group: an .ico (.cur) file, or its PNGs, within the input's budgets.
+// False when some output was not written.
+bool ExtractGroup(const TOptions& o, const TInputName& input, const TReadAt& readAt, const TIconGroup& group,
+                  TOutputBudget& budget, TImageDecoder& decoder, TOutputs& outputs, std::ostream& err,
+                  TProgress& progress, TTally& tally) {
+  auto fails = [&](const std::string& why) {
+    progress.Clear();
+    err << Program << ": " << input.Name << ": " << GroupLabel(group) << ": " << why << '\n';
+    return false;
+  };
+  if (group.Images.empty()) return fails("no images (the group names images the file lacks); nothing written");
+  const std::string stem = outputs.Base(input) + "-" + GroupLabel(group);
+  std::vector<std::size_t> chosen;
+  if (o.HaveSize) {
+    chosen.push_back(NearestImage(group, o.Size));
+  } else {
+    for (std::size_t i = 0; i < group.Images.size(); ++i) chosen.push_back(i);
+  }
+  if (chosen.size() > MaxImagesPerIcon)
+    return fails(std::to_string(chosen.size()) + " images, more than any icon holds (" +
+                 std::to_string(MaxImagesPerIcon) + "); nothing written");
+  if (!o.Png) {
+    std::vector<unsigned char> ico;
+    std::string why;
+    if (!BuildIcoOfImages(readAt, group, chosen, budget, ico, why, group.Cursor ? 2 : 1)) return fails(why);
+    if (!outputs.Write(stem + (group.Cursor ? ".cur" : ".ico"), std::move(ico))) return false;
+    ++tally.Written;
+    return true;
+  }
+  bool allWritten = true;
+  std::set<std::string> names;
+  for (std::size_t k : chosen) {
+    const TIconImage& image = group.Images[k];
+    const std::string name = PngName(o, stem, group, image, names);
+    std::vector<unsigned char> png;
+    std::string why;
+    if (!PngOfImage(readAt, image, decoder, budget, png, why)) {
+      fails(std::to_string(image.Width) + "x" + std::to_string(image.Height) + " image: " + why);
+      allWritten = false;
+      if (budget.Exhausted()) break;  // the rest of this file's images would be refused too
+      continue;
+    }
+    if (outputs.Write(name, std::move(png))) {
+      ++tally.Written;
+    } else {
+      allWritten = false;
+    }
+  }
+  return allWritten;
+}
+
+int Extract(const TOptions& o, std::ostream& out, std::ostream& err, bool terminal) {
   std::string problem;
-  if (!MakeFolder(o.OutDir, problem)) {
+  if (o.OutDir != "-" && !MakeFolder(o.OutDir, problem)) {
     err << Program << ": " << o.OutDir << ": " << problem << '\n';
     return ExitSomeFileFailed;
   }
-  std::vector<std::string> problems;
-  const std::vector<TInputName> inputs = ListInputs(o.Paths, o.Recurse, problems);
   TTally tally;
-  for (const std::string& p : problems) err << Program << ": " << p << '\n';
-  if (!problems.empty()) tally.Failed = true;
-  tally.Refused += problems.size();  // folders that cannot be read
+  const std::vector<TInputName> inputs = ListAndTell(o, err, tally);
   TProgress progress(err, terminal, inputs.size());
-  std::set<std::string> taken;
+  TOutputs outputs(o, err, progress);
   for (std::size_t n = 0; n < inputs.size(); ++n) {
     progress.Step(n);
     TInputFile file;
     TIconFile icons;
-    if (!ReadInput(inputs[n], file, icons, err, progress, tally)) continue;
-    const std::string base = JoinPath(o.OutDir, BaseName(inputs[n].Name));
+    std::vector<const TIconGroup*> chosen;
+    if (!ReadInput(o, inputs[n], file, icons, chosen, err, progress, tally)) continue;
     const TReadAt readAt = file.Reader();
     TOutputBudget budget(file.StoredBytes());
     TImageDecoder decoder(readAt, budget.Pixels);
-    auto iconFails = [&](const TIconGroup& group, const std::string& why) {
-      progress.Clear();
-      err << Program << ": " << inputs[n].Name << ": Icon" << group.Index + 1 << ": " << why << '\n';
-      ++tally.WriteFailures;
-      tally.Failed = true;
-    };
-    for (const TIconGroup& group : icons.Groups) {
-      const std::string number = "-Icon" + std::to_string(group.Index + 1);
-      if (group.Images.empty()) {
-        iconFails(group, "no images (the icon names images the file lacks); nothing written");
-        continue;
-      }
-      std::vector<std::size_t> chosen;
-      if (o.HaveSize) {
-        chosen.push_back(NearestImage(group, o.Size));
-      } else {
-        for (std::size_t i = 0; i < group.Images.size(); ++i) chosen.push_back(i);
-      }
-      if (chosen.size() > MaxImagesPerIcon) {
-        iconFails(group, std::to_string(chosen.size()) + " images, more than any icon holds (" +
-                             std::to_string(MaxImagesPerIcon) + "); nothing written");
-        continue;
-      }
-      bool allWritten = true;
-      if (!o.Png) {
-        std::vector<unsigned char> ico;
-        std::string why;
-        if (!BuildIcoOfImages(readAt, group, chosen, budget, ico, why)) {
-          iconFails(group, why);
-          continue;
-        }
-        allWritten = WriteOutput(o, base + number + ".ico", ico, taken, err, progress);
-        if (allWritten) ++tally.Written;
-      } else {
-        std::map<std::string, int> copies;  // the images of one size and depth so far
-        for (std::size_t k : chosen) {
-          const TIconImage& image = group.Images[k];
-          std::string name = base + number;
-          if (!o.HaveSize) {
-            const std::string stem = name + "-" + std::to_string(image.Width) + "x" + std::to_string(image.Height) + "-" +
-                                     std::to_string(image.BitCount) + "bit";
-            const int copy = ++copies[stem];
-            name = copy == 1 ? stem : stem + "-" + std::to_string(copy);
-          }
-          name += ".png";
-          std::vector<unsigned char> png;
-          std::string why;
-          if (!PngOfImage(readAt, image, decoder, budget, png, why)) {
-            progress.Clear();
-            err << Program << ": " << inputs[n].Name << ": Icon" << group.Index + 1 << ": " << image.Width << "x"
-                << image.Height << " image: " << why << '\n';
-            allWritten = false;
-            if (budget.Exhausted()) break;  // the rest of this file's images would be refused too
-            continue;
-          }
-          if (WriteOutput(o, name, png, taken, err, progress)) {
-            ++tally.Written;
-          } else {
-            allWritten = false;
-          }
-        }
-      }
-      if (allWritten) {
-        ++tally.Icons;
+    for (const TIconGroup* group : chosen) {
+      if (ExtractGroup(o, inputs[n], readAt, *group, budget, decoder, outputs, err, progress, tally)) {
+        ++(group->Cursor ? tally.Cursors : tally.Icons);
       } else {
         ++tally.WriteFailures;
         tally.Failed = true;
@@ -326,16 +374,30 @@ int Extract(const TOptions& o, std::ostream& err, bool terminal) {
     }
   }
   progress.Clear();
-  err << Program << ": " << tally.Files << (tally.Files == 1 ? " file" : " files") << ", " << tally.Icons
-      << (tally.Icons == 1 ? " icon" : " icons") << " written (" << tally.Written
-      << (tally.Written == 1 ? " file" : " files") << "); " << tally.WithoutIcons << " without icons, " << tally.Refused
-      << " refused or unreadable";
-  if (tally.WriteFailures) err << ", " << tally.WriteFailures << " icons not written";
-  err << '\n';
+  if (!outputs.Finish(out)) tally.Failed = true;
+  if (!o.Quiet) {
+    err << Program << ": " << tally.Files << (tally.Files == 1 ? " file" : " files") << ", " << tally.Icons
+        << (tally.Icons == 1 ? " icon" : " icons");
+    if (tally.Cursors) err << " and " << tally.Cursors << (tally.Cursors == 1 ? " cursor" : " cursors");
+    err << " written (" << tally.Written
+        << (tally.Written == 1 ? " file" : " files") << "); " << tally.WithoutIcons << " without icons, "
+        << tally.Refused << " refused or unreadable";
+    if (tally.WriteFailures) err << ", " << tally.WriteFailures << " icons not written";
+    err << '\n';
+  }
   return tally.Failed ? ExitSomeFileFailed : ExitOk;
 }
 
-int Thumbnail(const TOptions& o, std::ostream& err) {
+// A name ending in .cur or .ani, in any case.
+bool IsCursorFileName(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string end = name.substr(name.size() - 4);
+  for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return end == ".cur" || end == ".ani";
+}
+
+int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
+  (void)out;  // the picture goes to OUT
   const std::string& input = o.Paths[0];
   const std::string& output = o.Paths[1];
   if (ThumbnailLimitsOn) {
@@ -344,13 +406,23 @@ int Thumbnail(const TOptions& o, std::ostream& err) {
   }
   TInputFile file;
   TIconFile icons;
+  std::vector<const TIconGroup*> chosen;
   TProgress progress(err, false, 0);
   TTally tally;
-  if (!ReadInput({input, true}, file, icons, err, progress, tally)) return ExitSomeFileFailed;
+  // A program's picture is its icon: its cursors are not read (a second walk of its
+  // resources that an unattended run need not pay). A .cur or .ani file shows its first
+  // cursor.
+  TOptions kinds = o;
+  kinds.Cursors = IsCursorFileName(input);
+  kinds.Icons = !kinds.Cursors;
+  if (!ReadInput(kinds, {input, true, BaseName(input)}, file, icons, chosen, err, progress, tally))
+    return ExitSomeFileFailed;
+  // The first icon (or cursor) chosen.
+  const TIconGroup& first = *chosen.front();
   std::vector<unsigned char> png;
   std::string problem;
-  if (!MakeThumbnail(icons, file.Reader(), o.Size, png, problem)) {
-    err << Program << ": " << input << ": Icon1: " << problem << '\n';
+  if (!MakeThumbnail(first, file.Reader(), o.Size, png, problem)) {
+    err << Program << ": " << input << ": " << GroupLabel(first) << ": " << problem << '\n';
     return ExitSomeFileFailed;
   }
   if (!WriteFileAtomically(output, png, problem)) {
@@ -463,7 +535,7 @@ bool PngOfImage(const TReadAt& readAt, const TIconImage& image, TImageDecoder& d
 }
 
 bool BuildIcoOfImages(const TReadAt& readAt, const TIconGroup& group, const std::vector<std::size_t>& chosen,
-                      TOutputBudget& budget, std::vector<unsigned char>& ico, std::string& why) {
+                      TOutputBudget& budget, std::vector<unsigned char>& ico, std::string& why, std::uint16_t type) {
   ico.clear();
   if (chosen.empty()) {
     why = "no images; nothing written";
@@ -497,7 +569,7 @@ bool BuildIcoOfImages(const TReadAt& readAt, const TIconGroup& group, const std:
     images.push_back(&image);
     bytes.push_back(&b);
   }
-  ico = BuildIcoFile(images, bytes);
+  ico = BuildIcoFile(images, bytes, type);
   return true;
 }
 
@@ -506,7 +578,13 @@ bool MakeThumbnail(const TIconFile& icons, const TReadAt& readAt, std::uint32_t 
   png.clear();
   problem = "the icon has no images";
   if (icons.Groups.empty()) return false;
-  const TIconGroup& first = icons.Groups.front();
+  return MakeThumbnail(icons.Groups.front(), readAt, size, png, problem);
+}
+
+bool MakeThumbnail(const TIconGroup& first, const TReadAt& readAt, std::uint32_t size, std::vector<unsigned char>& png,
+                   std::string& problem) {
+  png.clear();
+  problem = "the icon has no images";
   std::uint64_t pixelsLeft = ThumbnailPixels;
   TImageDecoder decoder(readAt, pixelsLeft);
   for (std::size_t i : ThumbnailOrder(first, size)) {
@@ -560,14 +638,14 @@ std::vector<std::size_t> ThumbnailOrder(const TIconGroup& group, std::uint32_t s
 }
 
 std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
-                                        const std::vector<std::vector<unsigned char>>& bytes) {
+                                        const std::vector<std::vector<unsigned char>>& bytes, std::uint16_t type) {
   std::vector<const std::vector<unsigned char>*> pointers;
   for (const auto& b : bytes) pointers.push_back(&b);
-  return BuildIcoFile(images, pointers);
+  return BuildIcoFile(images, pointers, type);
 }
 
 std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
-                                        const std::vector<const std::vector<unsigned char>*>& bytes) {
+                                        const std::vector<const std::vector<unsigned char>*>& bytes, std::uint16_t type) {
   std::vector<unsigned char> out;
   auto put16 = [&out](std::uint32_t v) {
     out.push_back(static_cast<unsigned char>(v));
@@ -578,7 +656,7 @@ std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& im
     put16(v >> 16);
   };
   put16(0);
-  put16(1);
+  put16(type);
   put16(static_cast<std::uint32_t>(images.size()));
   std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
   std::map<const std::vector<unsigned char>*, std::uint32_t> placed;  // the same bytes laid out once
@@ -657,77 +735,10 @@ bool DecodeIconImage(const std::vector<unsigned char>& bytes, TRgbaImage& out, s
 
 int RunExportTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   TOptions o;
-  bool optionsEnd = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](const std::string& option, std::string& into) {
-      if (i + 1 >= argc) return false;
-      into = argv[++i];
-      (void)option;
-      return true;
-    };
-    if (optionsEnd || a.empty() || a[0] != '-' || a == "-") {
-      if (o.Command.empty()) {
-        o.Command = a;
-      } else {
-        o.Paths.push_back(a);
-      }
-      continue;
-    }
-    if (a == "--") {
-      optionsEnd = true;
-    } else if (a == "-h" || a == "--help") {
-      out << Help;
-      return ExitOk;
-    } else if (a == "--version") {
-      out << Program << ' ' << GLYPHDOCK_VERSION << '\n';
-      return ExitOk;
-    } else if (a == "--json") {
-      o.Json = true;
-    } else if (a == "--png") {
-      o.Png = true;
-    } else if (a == "-r" || a == "--recursive") {
-      o.Recurse = true;
-    } else if (a == "-f" || a == "--force") {
-      o.Force = true;
-    } else if (a == "-o" || a == "--output" || a.rfind("--output=", 0) == 0) {
-      if (a.size() > 8 && a[8] == '=') {
-        o.OutDir = a.substr(9);
-      } else if (!value(a, o.OutDir)) {
-        return UsageError(err, "option " + a + " needs a folder");
-      }
-      if (o.OutDir.empty()) return UsageError(err, "option " + a + " needs a folder");
-    } else if (a == "--size" || a.rfind("--size=", 0) == 0) {
-      std::string text;
-      if (a.size() > 6 && a[6] == '=') {
-        text = a.substr(7);
-      } else if (!value(a, text)) {
-        return UsageError(err, "option --size needs a number");
-      }
-      if (!ParseSize(text, o.Size)) return UsageError(err, "--size takes a number from 1 to 4096, not '" + text + "'");
-      o.HaveSize = true;
-    } else {
-      return UsageError(err, "unknown option '" + a + "'");
-    }
-  }
-  if (o.Command.empty()) return UsageError(err, "no command given (list, extract or thumbnail)");
-  if (o.Command == "list") {
-    if (o.Paths.empty()) return UsageError(err, "list: no file given");
-    if (o.Png || o.HaveSize || o.Force || !o.OutDir.empty()) return UsageError(err, "list takes only --json and -r");
-    return List(o, out, err, errIsTerminal);
-  }
-  if (o.Command == "extract") {
-    if (o.Paths.empty()) return UsageError(err, "extract: no file given");
-    if (o.OutDir.empty()) return UsageError(err, "extract: no output folder given (-o DIR)");
-    if (o.Json) return UsageError(err, "extract does not take --json");
-    return Extract(o, err, errIsTerminal);
-  }
-  if (o.Command == "thumbnail") {
-    if (o.Paths.size() != 3) return UsageError(err, "thumbnail takes FILE OUT.png SIZE");
-    if (o.Png || o.HaveSize || o.Force || o.Json || o.Recurse || !o.OutDir.empty())
-      return UsageError(err, "thumbnail takes no options");
-    if (!ParseSize(o.Paths[2], o.Size)) return UsageError(err, "thumbnail: SIZE is a number from 1 to 4096, not '" + o.Paths[2] + "'");
-    return Thumbnail(o, err);
-  }
-  return UsageError(err, "unknown command '" + o.Command + "' (list, extract or thumbnail)");
+  const int parsed = ParseCommandLine(argc, argv, o, out, err);
+  if (parsed >= 0) return parsed;
+  if (o.Quiet) errIsTerminal = false;  // no progress line either
+  if (o.Command == "list") return List(o, out, err, errIsTerminal);
+  if (o.Command == "extract") return Extract(o, out, err, errIsTerminal);
+  return Thumbnail(o, out, err);
 }

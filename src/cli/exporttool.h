@@ -31,14 +31,16 @@ std::size_t NearestImage(const TIconGroup& group, std::uint32_t size);
 // among equal sides.
 std::vector<std::size_t> ThumbnailOrder(const TIconGroup& group, std::uint32_t size);
 
-// An .ico file of the given images, in order: the directory (each entry the group's
-// stored width, height, colours, planes and bit count, with the image's length and
-// place) followed by the images' bytes as stored. Entries given the same bytes (the same
-// pointer) share one copy of them.
+// An .ico file (type 1) or .cur file (type 2) of the given images, in order: the
+// directory (each entry the group's stored width, height, colours, planes and bit count,
+// for a cursor the hot spot in their place, with the image's length and place) followed
+// by the images' bytes as stored. Entries given the same bytes (the same pointer) share
+// one copy of them.
 std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
-                                        const std::vector<std::vector<unsigned char>>& bytes);
+                                        const std::vector<std::vector<unsigned char>>& bytes, std::uint16_t type = 1);
 std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
-                                        const std::vector<const std::vector<unsigned char>*>& bytes);
+                                        const std::vector<const std::vector<unsigned char>*>& bytes,
+                                        std::uint16_t type = 1);
 
 // ---- What one input file may cost --------------------------------------------------------
 // Each budget is charged before the work it pays for; "stored bytes" are the bytes the
@@ -107,10 +109,14 @@ bool PngOfImage(const TReadAt& readAt, const TIconImage& image, TImageDecoder& d
 // The .ico file of a group's chosen images; false with `why` when there are none, an
 // image cannot be read, or the output budget would be passed.
 bool BuildIcoOfImages(const TReadAt& readAt, const TIconGroup& group, const std::vector<std::size_t>& chosen,
-                      TOutputBudget& budget, std::vector<unsigned char>& ico, std::string& why);
+                      TOutputBudget& budget, std::vector<unsigned char>& ico, std::string& why,
+                      std::uint16_t type = 1);
 // The thumbnail of the first icon as PNG bytes, tried in ThumbnailOrder within the
 // budget of ThumbnailPixels; false with `problem` when no image decodes.
 bool MakeThumbnail(const TIconFile& icons, const TReadAt& readAt, std::uint32_t size, std::vector<unsigned char>& png,
+                   std::string& problem);
+// The same of one chosen group.
+bool MakeThumbnail(const TIconGroup& group, const TReadAt& readAt, std::uint32_t size, std::vector<unsigned char>& png,
                    std::string& problem);
 
 // The thumbnail command runs unattended, on every file a file manager shows: main()

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #define GLYPHDOCK_ISATTY(fd) _isatty(fd)
 #else
@@ -15,6 +16,9 @@
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);  // an .ico or PNG written to standard output stays whole
+#endif
   const bool terminal = GLYPHDOCK_ISATTY(2) != 0;
   SetThumbnailLimits(true);
   const int status = RunExportTool(argc, argv, std::cout, std::cerr, terminal);

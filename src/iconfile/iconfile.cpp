@@ -26,6 +26,10 @@ constexpr std::uint16_t ResIcon = 3;
 constexpr std::uint16_t ResGroupIcon = 14;
 constexpr std::uint16_t NeResIcon = 0x8003;
 constexpr std::uint16_t NeResGroupIcon = 0x800E;
+constexpr std::uint16_t ResCursor = 1;
+constexpr std::uint16_t ResGroupCursor = 12;
+// A cursor resource begins with its hot spot (x, y), then the image.
+constexpr std::uint32_t HotspotBytes = 4;
 
 constexpr std::size_t IcoEntryBytes = 16;    // entry of an .ico file's directory
 constexpr std::size_t GroupEntryBytes = 14;  // entry of an icon group resource
@@ -43,6 +47,39 @@ std::uint32_t U32BigEndian(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
          static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
+
+// UTF-16 code units as UTF-8; a surrogate without its pair becomes U+FFFD.
+std::string Utf8FromUtf16(const std::vector<std::uint16_t>& units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Resource names are read for listing only, up to this many characters each (a real
+// name is a word or two); the rest of a longer one is left out.
+constexpr std::size_t MaxNameUnits = 256;
 
 // The file as a bounded byte source: nothing is read that does not lie inside it. The
 // first reason a file is refused is kept for messages.
@@ -318,6 +355,22 @@ TIconImage MakeImage(const unsigned char* entry, std::uint32_t bytes, std::uint1
   return image;
 }
 
+// A cursor file's group: its directory is an icon file's with the hot spot where an icon
+// entry has planes and bit count. Its images were all checked (they must all be sound).
+TIconGroup CursorFileGroup(const unsigned char* dir, std::size_t count, const std::vector<TPlace>& places,
+                           const TImageCheck& images) {
+  TIconGroup group;
+  group.Cursor = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned char* e = &dir[i * IcoEntryBytes];
+    TIconImage image = MakeImage(e, U32(e + 8), 0, places[i], images.Measured(places[i]));
+    image.HotspotX = image.EntryPlanes;
+    image.HotspotY = image.EntryBitCount;
+    group.Images.push_back(image);
+  }
+  return group;
+}
+
 // ---- Which image the shell picks ----------------------------------------------------------
 // For each icon the shell extracts, it reads the group's header and entries and picks
 // one entry: a header with a reserved word other than 0, or a type with neither low bit
@@ -421,7 +474,7 @@ private:
 // file (type 1) as one icon and reads only the image it picks: that one must lie inside
 // and be sound; the others are measured for the listing and may be anything. A cursor
 // file the shell lists no icon of, but other systems read its images: all must be sound.
-bool ReadIco(const TSource& src, TIconFile& out) {
+bool ReadIco(const TSource& src, TIconFile& out, bool cursors) {
   unsigned char head[GroupHeaderBytes];
   if (!src.Read(0, head, GroupHeaderBytes)) return src.Fail("the icon file's header is cut short");
   const std::uint16_t type = U16(&head[2]), count = U16(&head[4]);
@@ -442,7 +495,10 @@ bool ReadIco(const TSource& src, TIconFile& out) {
     checked = places;
   }
   if (!images.CheckAll(checked)) return false;
-  if (type != 1) return true;  // a cursor file: the shell lists no icon in it
+  if (type != 1) {  // a cursor file: the shell lists no icon in it
+    if (cursors) out.Cursors.push_back(CursorFileGroup(dir.data(), count, places, images));
+    return true;
+  }
   // The images the shell never picks, measured for the listing only.
   std::string problem;
   const TSource quiet(src.Size(), src.ReadAt(), problem);
@@ -457,6 +513,174 @@ bool ReadIco(const TSource& src, TIconFile& out) {
   }
   out.Groups.push_back(std::move(group));
   return true;
+}
+
+// ---- .ani files -------------------------------------------------------------------------
+// An animated cursor is a RIFF file of form "ACON": a header chunk "anih" (36 bytes: its
+// own size, frames, steps, width, height, bits, planes, rate, flags), optional "rate"
+// and "seq " chunks of one double word a step, and a "LIST" of type "fram" whose "icon"
+// chunks are whole cursor (or icon) files, one a frame. Chunks are padded to even
+// lengths. Every chunk must lie inside its parent, every field agree with the others and
+// every image of every frame lie inside its frame and be sound; each frame is listed as
+// a cursor of its own. Only read when cursors are asked for: the shell shows no icon of
+// an animated cursor, and the window's verdict on such a file does not change.
+
+// Chunks walked in one file (each costs a read); frames and steps in one animation.
+constexpr std::size_t MaxAniChunks = 65536;
+constexpr std::uint32_t MaxAniFrames = 4096;
+constexpr std::uint32_t MaxAniSteps = 65536;
+constexpr std::uint32_t AniHeaderBytes = 36;
+constexpr std::uint32_t AniFramesAreIcons = 1;  // the header flag: frames are cursor files, not raw bitmaps
+
+bool IsFourCc(const unsigned char* p, const char* code) { return std::equal(p, p + 4, code); }
+
+// One "icon" chunk: a cursor or icon file inside [at, at + size).
+bool ReadAniFrame(const TSource& src, std::uint64_t at, std::uint32_t size, TImageCheck& images, TPlanBudget& budget,
+                  TIconGroup& group) {
+  unsigned char head[GroupHeaderBytes];
+  if (size < GroupHeaderBytes || !src.Read(at, head, GroupHeaderBytes))
+    return src.Fail("an animated cursor's frame is shorter than a cursor file's header");
+  const std::uint16_t type = U16(&head[2]), count = U16(&head[4]);
+  if (U16(&head[0]) != 0 || (type != 1 && type != 2) || count == 0)
+    return src.Fail("an animated cursor's frame is not a cursor or icon file");
+  if (std::uint64_t{count} * IcoEntryBytes > size - GroupHeaderBytes)
+    return src.Fail("an animated cursor's frame directory runs past its frame");
+  if (!budget.Entries(count) || !budget.Icon()) return false;
+  TBytes dir;
+  if (!src.Read(at + GroupHeaderBytes, dir, count * IcoEntryBytes)) return src.Fail("an animated cursor's frame is cut short");
+  std::vector<TPlace> places;
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned char* e = &dir[i * IcoEntryBytes];
+    const std::uint32_t offset = U32(e + 12), length = U32(e + 8);
+    if (offset > size || length > size - offset) return src.Fail("an animated cursor's image runs past its frame");
+    places.emplace_back(at + offset, length);
+  }
+  std::vector<TPlace> checked = places;
+  if (!images.CheckAll(checked)) return false;
+  std::uint64_t largest = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned char e[IcoEntryBytes];
+    std::copy(&dir[i * IcoEntryBytes], &dir[i * IcoEntryBytes] + IcoEntryBytes, e);
+    if (type == 1) std::fill(e + 4, e + 8, 0);  // an icon frame: its hot spot is the corner
+    TIconImage image = MakeImage(e, U32(e + 8), 0, places[i], images.Measured(places[i]));
+    image.HotspotX = image.EntryPlanes;
+    image.HotspotY = image.EntryBitCount;
+    largest = std::max(largest, images.Measured(places[i]).Pixels());
+    group.Images.push_back(image);
+  }
+  return budget.Pixels(largest);
+}
+
+// The animation's header: its size, at least one frame and one step within the bounds,
+// and frames that are cursor files.
+bool ReadAniHeader(const TSource& src, std::uint64_t at, std::uint32_t size, std::uint32_t& frames, std::uint32_t& steps) {
+  unsigned char h[AniHeaderBytes];
+  if (size < AniHeaderBytes || !src.Read(at, h, AniHeaderBytes) || U32(h) != AniHeaderBytes)
+    return src.Fail("an animated cursor's header chunk is not 36 bytes long");
+  frames = U32(h + 4);
+  steps = U32(h + 8);
+  if (frames < 1 || frames > MaxAniFrames) return src.Fail("an animated cursor has no frames or more than any animation");
+  if (steps < 1 || steps > MaxAniSteps) return src.Fail("an animated cursor has no steps or more than any animation");
+  if (!(U32(h + 32) & AniFramesAreIcons)) return src.Fail("an animated cursor's frames are raw bitmaps, not cursors");
+  return true;
+}
+
+// A "seq " chunk: one frame number a step, each a frame the animation has.
+bool ReadAniSequence(const TSource& src, std::uint64_t at, std::uint32_t frames, std::uint32_t steps) {
+  TBytes seq;
+  if (!src.Read(at, seq, std::size_t{steps} * 4)) return src.Fail("an animated cursor's sequence is cut short");
+  for (std::uint32_t i = 0; i < steps; ++i)
+    if (U32(&seq[i * 4]) >= frames) return src.Fail("an animated cursor's sequence names a frame it does not have");
+  return true;
+}
+
+// The chunks of [at, to): each header inside, each body inside; `visit` sees each one's
+// four-character code, body and length. The walk charges `chunksLeft`.
+template <class TVisit>
+bool WalkChunks(const TSource& src, std::uint64_t at, std::uint64_t to, std::size_t& chunksLeft, TVisit visit) {
+  while (at < to) {
+    if (chunksLeft == 0) return src.Fail("the animated cursor holds too many chunks");
+    --chunksLeft;
+    unsigned char chunk[8];
+    if (to - at < 8 || !src.Read(at, chunk, 8)) return src.Fail("an animated cursor's chunk header runs past its parent");
+    const std::uint32_t size = U32(chunk + 4);
+    const std::uint64_t body = at + 8;
+    if (size > to - body) return src.Fail("an animated cursor's chunk runs past its parent");
+    if (!visit(chunk, body, size)) return false;
+    at = body + size + (size & 1);  // a pad byte may be missing at the very end
+  }
+  return true;
+}
+
+bool ReadAni(const TSource& src, TIconFile& out) {
+  unsigned char head[12];
+  if (!src.Read(0, head, 12) || !IsFourCc(head + 8, "ACON")) return src.Fail("the RIFF file is not an animated cursor");
+  const std::uint64_t end = 8 + std::uint64_t{U32(head + 4)};
+  if (end > src.Size()) return src.Fail("the animated cursor's RIFF chunk runs past the file");
+  TImageCheck images(src);
+  TPlanBudget budget(src);
+  std::uint32_t frames = 0, steps = 0;
+  bool rate = false, sequence = false, frameList = false;
+  std::size_t chunksLeft = MaxAniChunks;
+  auto frame = [&](const unsigned char* chunk, std::uint64_t body, std::uint32_t size) {
+    if (!IsFourCc(chunk, "icon")) return src.Fail("an animated cursor's frame list holds a chunk that is no frame");
+    if (out.Cursors.size() >= frames) return src.Fail("an animated cursor has more frames than its header says");
+    TIconGroup group;
+    group.Cursor = true;
+    group.Index = static_cast<std::uint32_t>(out.Cursors.size());
+    if (!ReadAniFrame(src, body, size, images, budget, group)) return false;
+    out.Cursors.push_back(std::move(group));
+    return true;
+  };
+  auto top = [&](const unsigned char* chunk, std::uint64_t body, std::uint32_t size) {
+    if (IsFourCc(chunk, "anih")) {
+      if (frames) return src.Fail("an animated cursor has two header chunks");
+      return ReadAniHeader(src, body, size, frames, steps);
+    }
+    if (IsFourCc(chunk, "rate") || IsFourCc(chunk, "seq ")) {
+      bool& seen = IsFourCc(chunk, "rate") ? rate : sequence;
+      if (!frames) return src.Fail("an animated cursor's rate or sequence comes before its header");
+      if (seen) return src.Fail("an animated cursor has two rate or sequence chunks");
+      seen = true;
+      if (size != std::uint64_t{steps} * 4) return src.Fail("an animated cursor's rate or sequence is not one entry a step");
+      return &seen == &rate || ReadAniSequence(src, body, frames, steps);
+    }
+    if (!IsFourCc(chunk, "LIST")) return true;  // other chunks (INFO text and the like) are passed over
+    unsigned char type[4];
+    if (size < 4 || !src.Read(body, type, 4)) return src.Fail("an animated cursor's list has no type");
+    if (!IsFourCc(type, "fram")) return true;
+    if (!frames) return src.Fail("an animated cursor's frames come before its header");
+    if (frameList) return src.Fail("an animated cursor has two frame lists");
+    frameList = true;
+    return WalkChunks(src, body + 4, body + size, chunksLeft, frame);
+  };
+  if (!WalkChunks(src, 12, end, chunksLeft, top)) return false;
+  if (!frames) return src.Fail("the animated cursor has no header chunk");
+  if (out.Cursors.size() != frames) return src.Fail("an animated cursor has fewer frames than its header says");
+  if (!sequence && steps != frames) return src.Fail("an animated cursor without a sequence has steps that are not its frames");
+  return true;
+}
+
+// ---- Cursor resources (PE and NE) -------------------------------------------------------
+// A cursor resource is its hot spot (x, y) and then the image; a group-cursor entry is
+// the width (a word), the height (a word, colour and mask rows together), planes, bit
+// count, the resource's length and its number.
+
+// A cursor image as a .cur file's entry states it: width and height cut to a byte each,
+// no colour count, and the hot spot in place of planes and bit count. `place` is the
+// image after the hot spot, whose bytes were checked with it.
+TIconImage CursorResourceImage(const TSource& src, const unsigned char* groupEntry, std::uint16_t id,
+                               const TPlace& place, const TImageFacts& facts) {
+  unsigned char cur[IcoEntryBytes] = {};
+  cur[0] = static_cast<unsigned char>(U16(groupEntry));
+  cur[1] = static_cast<unsigned char>(U16(groupEntry + 2) / 2);
+  unsigned char hotspot[HotspotBytes] = {};
+  src.Read(place.first - HotspotBytes, hotspot, HotspotBytes);
+  std::copy(hotspot, hotspot + HotspotBytes, cur + 4);
+  TIconImage image = MakeImage(cur, U32(groupEntry + 8), id, place, facts);
+  image.HotspotX = U16(hotspot);
+  image.HotspotY = U16(hotspot + 2);
+  return image;
 }
 
 // ---- PE files ---------------------------------------------------------------------------
@@ -476,11 +700,14 @@ struct TDirectory {
 };
 
 // The resource tree of a PE file: type, name and language levels under one root, all
-// offsets relative to the root's place in the file.
+// offsets relative to the root's place in the file. The same walk, with the same bounds
+// and budgets, reads the group cursors (types 12 and 1) when `cursors` is set; the shell
+// is never handed those, so their groups are read in plain entry order.
 class TResourceWalk {
 public:
-  TResourceWalk(const TSource& src, std::uint64_t root, const std::vector<TSection>& sections)
-      : FSrc(src), FRoot(root), FSections(sections), FImages(src) {}
+  TResourceWalk(const TSource& src, std::uint64_t root, const std::vector<TSection>& sections, bool cursors = false)
+      : FSrc(src), FRoot(root), FSections(sections), FImages(src), FCursors(cursors),
+        FImageType(cursors ? ResCursor : ResIcon), FGroupType(cursors ? ResGroupCursor : ResGroupIcon) {}
 
   bool Run() {
     if (!ReadDirectory(FRoot, FRootDir)) return false;
@@ -493,9 +720,9 @@ public:
       const std::uint32_t name = FRootDir.Name(i), target = FRootDir.Target(i);
       if (i < FRootDir.Named && (name & 0x80000000u)) continue;
       const std::uint16_t type = static_cast<std::uint16_t>(name);
-      if (type != ResIcon && type != ResGroupIcon) continue;
+      if (type != FImageType && type != FGroupType) continue;
       if (!(target & 0x80000000u)) return FSrc.Fail("a resource type leads to no directory");
-      if (!WalkType(target & 0x7FFFFFFFu, type == ResGroupIcon)) return false;
+      if (!WalkType(target & 0x7FFFFFFFu, type == FGroupType)) return false;
     }
     // Each image the shell could take for an icon a group names (under any icon type, in
     // any language) must be sound. An icon that is not there at all the shell does not
@@ -517,9 +744,9 @@ private:
   // shell's own lookup of its number in the icon type directory. What extracting them
   // all costs the decoders is bounded here.
   bool Plan() {
-    const auto groupDir = FDirs.find(FindById(FRootDir, ResGroupIcon));
+    const auto groupDir = FDirs.find(FindById(FRootDir, FGroupType));
     if (groupDir == FDirs.end()) return true;
-    const auto iconDir = FDirs.find(FindById(FRootDir, ResIcon));
+    const auto iconDir = FDirs.find(FindById(FRootDir, FImageType));
     auto imageOf = [&](std::uint16_t id) {
       return iconDir == FDirs.end() ? FFirstData.end() : FFirstData.find(FindById(iconDir->second, id));
     };
@@ -528,13 +755,20 @@ private:
       if (!budget.Icon()) return false;
       TIconGroup group;
       group.Index = static_cast<std::uint32_t>(k);
+      group.Cursor = FCursors;
+      NameGroup(groupDir->second, k, group);
       const auto data = FFirstData.find(FRoot + (groupDir->second.Target(k) & 0x7FFFFFFFu));
       const auto found = data == FFirstData.end() ? FGroups_.end() : FGroups_.find(data->second);
       if (found != FGroups_.end()) {
         const TGroupData& g = found->second;
         if (!budget.Entries(g.Entries.size() / GroupEntryBytes)) return false;
         std::uint64_t largest = 0;
-        if (!g.Read || g.Entries.empty()) {
+        if (FCursors) {
+          for (std::size_t i = 0; i < g.Entries.size() / GroupEntryBytes; ++i) {
+            const auto image = imageOf(U16(&g.Entries[i * GroupEntryBytes + 12]));
+            if (image != FFirstData.end()) largest = std::max(largest, FImages.Measured(image->second).Pixels());
+          }
+        } else if (!g.Read || g.Entries.empty()) {
           const auto zero = imageOf(0);
           if (zero != FFirstData.end()) largest = FImages.Measured(zero->second).Pixels();
         } else {
@@ -549,12 +783,51 @@ private:
           const std::uint16_t id = U16(e + 12);
           const auto image = imageOf(id);
           if (image == FFirstData.end()) continue;  // the shell finds no icon for this entry
+          if (FCursors) {
+            group.Images.push_back(CursorImage(e, id, image->second));
+            continue;
+          }
           group.Images.push_back(MakeImage(e, U32(e + 8), id, image->second, FImages.Measured(image->second)));
         }
       }
       FGroups.push_back(std::move(group));
     }
     return true;
+  }
+
+  // A cursor image as a .cur file's entry states it: the group entry's width (a word) and
+  // height (a word, colour and mask rows together) cut to a byte each, no colour count,
+  // and the hot spot read from the resource in place of planes and bit count. `place`
+  // is the image after the hot spot.
+  TIconImage CursorImage(const unsigned char* groupEntry, std::uint16_t id, const TPlace& place) const {
+    return CursorResourceImage(FSrc, groupEntry, id, place, FImages.Measured(place));
+  }
+
+  // The group's resource name or number and the language the shell takes (the first).
+  void NameGroup(const TDirectory& dir, std::size_t k, TIconGroup& group) const {
+    const std::uint32_t name = dir.Name(k);
+    group.HasResource = true;
+    if (k < dir.Named && (name & 0x80000000u)) {
+      // Its place and length were checked when the directory was read.
+      const std::uint64_t at = FRoot + (name & 0x7FFFFFFFu);
+      unsigned char length[2];
+      if (FSrc.Read(at, length, 2)) {
+        TBytes bytes;
+        const std::size_t units = std::min<std::size_t>(U16(length), MaxNameUnits);
+        if (FSrc.Read(at + 2, bytes, 2 * units)) {
+          std::vector<std::uint16_t> text(units);
+          for (std::size_t i = 0; i < units; ++i) text[i] = U16(&bytes[2 * i]);
+          group.ResourceName = Utf8FromUtf16(text);
+        }
+      }
+    } else {
+      group.ResourceId = static_cast<std::uint16_t>(name);
+    }
+    const auto languages = FDirs.find(FRoot + (dir.Target(k) & 0x7FFFFFFFu));
+    if (languages != FDirs.end() && languages->second.Count() > 0) {
+      group.HasLanguage = true;
+      group.Language = static_cast<std::uint16_t>(languages->second.Name(0));
+    }
   }
 
   // The shell's lookup of a number in a directory: a binary search among the numbered
@@ -622,6 +895,10 @@ private:
       if (target & 0x80000000u) return FSrc.Fail("a resource language leads to a directory");
       TPlace place;
       if (!DataEntry(target, place)) return false;
+      if (FCursors && !groups) {  // the image after the hot spot
+        if (place.second < HotspotBytes) return FSrc.Fail("a cursor is shorter than its hot spot");
+        place = {place.first + HotspotBytes, place.second - HotspotBytes};
+      }
       if (i == 0) FFirstData[FRoot + dirOffset] = place;
       if (groups && !ReadGroup(place)) return false;
       if (!groups && iconId >= 0) FIconImages[static_cast<std::uint16_t>(iconId)].insert(place);
@@ -696,13 +973,15 @@ private:
   std::map<std::uint16_t, std::set<TPlace>> FIconImages;  // icon images by number, each place once
   std::set<std::uint16_t> FReferencedIds;
   std::vector<TIconGroup> FGroups;                   // as the shell numbers them
+  bool FCursors;
+  std::uint16_t FImageType, FGroupType;
 };
 
 // The platform's loader takes no more sections; a file with more is none it loads, and
 // each section costs every lookup of an address.
 constexpr std::size_t MaxSections = 96;
 
-bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out) {
+bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out, bool cursors) {
   unsigned char head[24];  // signature and file header
   if (!src.Read(nt, head, 24)) return src.Fail("the program's file header is cut short");
   const std::size_t sectionCount = U16(&head[6]);
@@ -750,12 +1029,112 @@ bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out) {
   TResourceWalk walk(src, root, sections);
   if (!walk.Run()) return false;
   out.Groups = walk.TakeGroups();
+  if (cursors) {
+    // A walk of its own, with budgets of its own: what the cursors hold never changes
+    // the verdict on the file or its icons. Cursors that are not all sound are left out.
+    const TSource quiet(src.Size(), src.ReadAt(), out.CursorProblem);
+    TResourceWalk cursorWalk(quiet, root, sections, true);
+    if (cursorWalk.Run()) out.Cursors = cursorWalk.TakeGroups();
+  }
   return true;
 }
 
 // ---- NE files ---------------------------------------------------------------------------
 // 16-bit executables: a resource table of type blocks ending in a zero type, each block
 // followed by its resources, whose places and lengths count in units of 2^shift bytes.
+// A 16-bit resource's number (its id with the top bit set) or name: a counted string
+// at that offset from the resource table. The names are ANSI text, kept as bytes.
+void NameNeGroup(const TSource& src, std::uint64_t table, const unsigned char* entry, TIconGroup& group) {
+  const std::uint16_t id = U16(entry + 6);
+  group.HasResource = true;
+  if (id & 0x8000) {
+    group.ResourceId = id & 0x7FFF;
+    return;
+  }
+  unsigned char length = 0;
+  std::string name(255, '\0');
+  if (src.Read(table + id, &length, 1) && src.Read(table + id + 1, &name[0], length)) group.ResourceName = name.substr(0, length);
+}
+
+// A 16-bit program's group cursors (type 0x800C) and the cursors they name (0x8001), in
+// table order, within the same bounds as its icons: the entry budget, each group's data
+// and each image inside the file, every image sound, the pixels charged before the
+// images are listed. A cursor is found by its number with the top bit set; the last one
+// of a number counts, as for icons.
+bool ReadNeCursors(const TSource& src, std::uint64_t ne, std::vector<TIconGroup>& out) {
+  constexpr std::uint16_t NeResCursor = 0x8001, NeResGroupCursor = 0x800C;
+  unsigned char head[64];
+  if (!src.Read(ne, head, 64)) return src.Fail("the 16-bit program's header is cut short");
+  const std::uint64_t table = ne + U16(&head[0x24]);
+  if (U16(&head[0x24]) == U16(&head[0x26])) return true;  // no resource table
+  unsigned char shiftBytes[2];
+  if (!src.Read(table, shiftBytes, 2) || U16(shiftBytes) > 16) return src.Fail("the 16-bit program's resource table is unreadable");
+  const unsigned shift = U16(shiftBytes);
+  auto place = [shift](const unsigned char* e) {
+    return TPlace(std::uint64_t(U16(e)) << shift, static_cast<std::uint32_t>(std::uint64_t(U16(e + 2)) << shift));
+  };
+  std::size_t entriesLeft = MaxResourceEntries;
+  std::map<std::uint16_t, TPlace> cursors;  // by number, the image after its hot spot
+  TBytes groups;                            // the first group-cursor block's entries
+  bool groupsFound = false;
+  for (std::uint64_t at = table + 2;;) {
+    unsigned char typeInfo[8];
+    if (!src.Read(at, typeInfo, 2)) return src.Fail("the 16-bit program's resource table runs past the file");
+    const std::uint16_t type = U16(typeInfo);
+    if (type == 0) break;
+    if (!src.Read(at, typeInfo, 8)) return src.Fail("the 16-bit program's resource table runs past the file");
+    const std::size_t count = U16(&typeInfo[2]);
+    if (count + 1 > entriesLeft) return src.Fail("the 16-bit program has too many resources");
+    entriesLeft -= count + 1;
+    TBytes entries;
+    if (!src.Read(at + 8, entries, count * 12)) return src.Fail("the 16-bit program's resource table runs past the file");
+    at += 8 + count * 12;
+    if (type == NeResGroupCursor && !groupsFound) {
+      groups = std::move(entries);
+      groupsFound = true;
+    } else if (type == NeResCursor) {
+      for (std::size_t i = 0; i < count; ++i) {
+        const TPlace p = place(&entries[i * 12]);
+        if (!src.Inside(p.first, p.second) || p.second < HotspotBytes) return src.Fail("a 16-bit program's cursor lies outside the file");
+        cursors[U16(&entries[i * 12 + 6])] = {p.first + HotspotBytes, p.second - HotspotBytes};
+      }
+    }
+  }
+  TImageCheck images(src);
+  TPlanBudget budget(src);
+  for (std::size_t k = 0; k < groups.size() / 12; ++k) {
+    const unsigned char* entry = &groups[k * 12];
+    const TPlace p = place(entry);
+    unsigned char groupHead[GroupHeaderBytes];
+    if (!src.Inside(p.first, p.second) || p.second < GroupHeaderBytes || !src.Read(p.first, groupHead, GroupHeaderBytes))
+      return src.Fail("a cursor group is shorter than its header");
+    const std::size_t count = U16(&groupHead[4]);
+    if (count > entriesLeft || p.second < GroupHeaderBytes + count * GroupEntryBytes)
+      return src.Fail("a cursor group's entries run past its data");
+    entriesLeft -= count;
+    if (!budget.Icon() || !budget.Entries(count)) return false;
+    TBytes e;
+    if (!src.Read(p.first + GroupHeaderBytes, e, count * GroupEntryBytes)) return src.Fail("a cursor group's entries lie outside the file");
+    TIconGroup group;
+    group.Index = static_cast<std::uint32_t>(k);
+    group.Cursor = true;
+    NameNeGroup(src, table, entry, group);
+    std::uint64_t largest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const unsigned char* g = &e[i * GroupEntryBytes];
+      const auto found = cursors.find(static_cast<std::uint16_t>(U16(g + 12) | 0x8000));
+      if (found == cursors.end()) continue;  // a cursor the file lacks
+      const TImageFacts& facts = images.Check(found->second);
+      if (!facts.Sound) return false;
+      largest = std::max(largest, facts.Pixels());
+      group.Images.push_back(CursorResourceImage(src, g, U16(g + 12), found->second, facts));
+    }
+    if (!budget.Pixels(largest)) return false;
+    out.push_back(std::move(group));
+  }
+  return true;
+}
+
 bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
   unsigned char head[64];
   if (!src.Read(ne, head, 64)) return src.Fail("the 16-bit program's header is cut short");
@@ -862,6 +1241,7 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
     if (!budget.Icon()) return false;
     TIconGroup group;
     group.Index = static_cast<std::uint32_t>(k);
+    NameNeGroup(src, ne + resourceTable, &groupBlock->Entries[k * 12], group);
     const auto data = groupData.find(place(&groupBlock->Entries[k * 12]));
     const TGroupData& g = data == groupData.end() ? noGroup : data->second;
     const std::size_t count = g.Entries.size() / GroupEntryBytes;
@@ -886,7 +1266,7 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
   return true;
 }
 
-bool ReadExecutable(const TSource& src, TIconFile& out) {
+bool ReadExecutable(const TSource& src, TIconFile& out, bool cursors) {
   unsigned char dos[64];
   if (!src.Read(0, dos, 64)) return src.Fail("the program's DOS header is cut short");
   const std::int32_t newHeader = static_cast<std::int32_t>(U32(&dos[0x3C]));
@@ -895,11 +1275,18 @@ bool ReadExecutable(const TSource& src, TIconFile& out) {
     return src.Fail("the program's new header lies outside the file");
   if (signature[0] == 'P' && signature[1] == 'E' && signature[2] == 0 && signature[3] == 0) {
     out.Form = TIconFileForm::Pe;
-    return ReadPe(src, static_cast<std::uint64_t>(newHeader), out);
+    return ReadPe(src, static_cast<std::uint64_t>(newHeader), out, cursors);
   }
   if (signature[0] == 'N' && signature[1] == 'E') {
     out.Form = TIconFileForm::Ne;
-    return ReadNe(src, static_cast<std::uint64_t>(newHeader), out);
+    if (!ReadNe(src, static_cast<std::uint64_t>(newHeader), out)) return false;
+    if (cursors) {
+      // As for a PE file: a walk of its own that never changes the verdict.
+      const TSource quiet(src.Size(), src.ReadAt(), out.CursorProblem);
+      std::vector<TIconGroup> found;
+      if (ReadNeCursors(quiet, static_cast<std::uint64_t>(newHeader), found)) out.Cursors = std::move(found);
+    }
+    return true;
   }
   // Plain DOS programs and other new-header forms carry no icons the shell could read;
   // refusing them costs nothing and spares the shell a header it would misread.
@@ -908,7 +1295,7 @@ bool ReadExecutable(const TSource& src, TIconFile& out) {
 
 }  // namespace
 
-TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt) {
+TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt, bool cursors) {
   TIconFile file;
   const TSource src(fileSize, readAt, file.Problem);
   unsigned char head[4] = {};
@@ -918,17 +1305,21 @@ TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt) {
     return file;
   }
   if (got >= 2 && head[0] == 'M' && head[1] == 'Z') {
-    file.Sound = ReadExecutable(src, file);
+    file.Sound = ReadExecutable(src, file, cursors);
+  } else if (cursors && got >= 4 && IsFourCc(head, "RIFF")) {
+    file.Form = TIconFileForm::Ani;
+    file.Sound = ReadAni(src, file);
   } else if (got >= 4 && (U16(&head[2]) == 1 || U16(&head[2]) == 2)) {
     // The shell takes any other file whose second word says icon (1) or cursor (2) for an
     // icon file; such a file must then be a sound one.
     file.Form = TIconFileForm::Ico;
-    file.Sound = ReadIco(src, file);
+    file.Sound = ReadIco(src, file, cursors);
   } else {
     file.Sound = true;  // no icon-bearing form: the shell finds nothing in it
   }
   if (!file.Sound) {
     file.Groups.clear();
+    file.Cursors.clear();
     if (file.Problem.empty()) file.Problem = "the file is not sound";
   } else {
     file.Problem.clear();

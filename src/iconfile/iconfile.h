@@ -17,7 +17,7 @@
 // Reads `length` bytes at `offset` into `buffer`; false when they are not all there.
 using TReadAt = std::function<bool(std::uint64_t offset, void* buffer, std::size_t length)>;
 
-enum class TIconFileForm { Other, Pe, Ne, Ico };
+enum class TIconFileForm { Other, Pe, Ne, Ico, Ani };  // Ani: read only when cursors are asked for
 
 // One image of an icon: the directory entry as the group (or .ico directory) states it,
 // what the image itself measures, and where its bytes lie in the file.
@@ -41,10 +41,19 @@ struct TIconImage {
   // sound file only an .ico image the shell never picks (for its 32 x 32 request) may be
   // unsound, e.g. one cut short by the end of the file: leave such an image out.
   bool Sound = false;
+  // A cursor image's hot spot: from the .cur entry (where an icon has planes and bit
+  // count) or the first four bytes of a cursor resource, which Offset and Size leave out.
+  std::uint16_t HotspotX = 0, HotspotY = 0;
 };
 
 struct TIconGroup {
   std::uint32_t Index = 0;         // the shell's number, from 0 (the window shows Icon<Index + 1>)
+  bool Cursor = false;             // a cursor, numbered apart from the icons (Cursor<Index + 1>)
+  // The group's resource in a PE or NE file: its number, or its name (UTF-8; empty for a
+  // number); and the language of the entry the shell takes (PE files only).
+  bool HasResource = false, HasLanguage = false;
+  std::uint16_t ResourceId = 0, Language = 0;
+  std::string ResourceName;
   // In the group's entry order. An entry naming an icon the file does not hold is left
   // out (the shell gives no icon for it), so a group may have no images at all.
   std::vector<TIconImage> Images;
@@ -58,10 +67,15 @@ struct TIconFile {
   bool Sound = false;
   std::string Problem;  // why it was refused (English, for messages); empty when sound
   std::vector<TIconGroup> Groups;
+  // Cursors, read only when asked for (the window shows icons only): the groups of a .cur
+  // or .ani file, or a program's group-cursor resources. A cursor that is not sound is
+  // left out; it never makes the file unsound.
+  std::vector<TIconGroup> Cursors;
+  std::string CursorProblem;  // why a program's cursors were left out; empty when they were not
 };
 
-// Walks a byte source of the given size.
-TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt);
+// Walks a byte source of the given size; with `cursors`, reads the cursors as well.
+TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt, bool cursors = false);
 
 // No icon image any decoder here reads is larger: a 1024 x 1024 bitmap at 32 bits with
 // its mask is about 4.2 MB, a 2048 x 2048 PNG holding 16-bit RGBA uncompressed 32 MB.

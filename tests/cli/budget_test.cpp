@@ -220,7 +220,7 @@ TEST_F(Budgets, NamesAreEscapedInListings) {
   const std::string name = Write("two\nlines\t.ico", ico);
   TRun r = Tool({"list", name});
   ASSERT_EQ(r.Status, ExitOk) << r.Err;
-  EXPECT_EQ(r.Out, (FDir / "two\\x0alines\\x09.ico").string() + "\tIcon1\t16x16 32-bit bmp\n");
+  EXPECT_EQ(r.Out, (FDir / "two\\x0alines\\x09.ico").string() + "\tIcon1\t-\t-\t16x16 32-bit bmp\n");
   // Lead bytes F5-FF open no sequence: each is replaced, the bytes after it kept.
   EXPECT_EQ(JsonString("\xF5\x80\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
   EXPECT_EQ(JsonString("\xFF" "a"), "\"\xEF\xBF\xBD" "a\"");

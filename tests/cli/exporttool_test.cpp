@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "cli/exportoptions.h"
 #include "iconfile/pngcodec.h"
 
 namespace fs = std::filesystem;
@@ -69,7 +70,17 @@ TEST_F(ExportTool, CommandLineMistakesAreUsageErrors) {
       {{"paint", "x"}, "unknown command"},
       {{"list"}, "no file"},
       {{"list", "--bogus", "x"}, "unknown option '--bogus'"},
-      {{"list", "--png", "x"}, "list takes only"},
+      {{"list", "--png", "x"}, "list takes no --png"},
+      {{"list", "--json=yes", "x"}, "--json takes no value"},
+      {{"list", "-rz", "x"}, "unknown option '-z'"},
+      {{"list", "--icon", "0", "x"}, "--icon takes numbers"},
+      {{"list", "--icon=3-1", "x"}, "--icon takes numbers"},
+      {{"list", "--icon", "1,,2", "x"}, "--icon takes numbers"},
+      {{"list", "--resource", "#MAIN", "x"}, "--resource takes"},
+      {{"list", "--resource=70000", "x"}, "--resource takes"},
+      {{"extract", "-o", "-", "a", "b"}, "writes one file"},
+      {{"extract", "-ro", "-", "a"}, "writes one file"},
+      {{"thumbnail", "--png", "a", "b", "16"}, "thumbnail takes only"},
       {{"extract", "x"}, "no output folder"},
       {{"extract", "-o"}, "needs a folder"},
       {{"extract", "--size", "0", "-o", "d", "x"}, "--size takes a number"},
@@ -88,6 +99,20 @@ TEST_F(ExportTool, CommandLineMistakesAreUsageErrors) {
   TRun r = Tool({"--help"});
   EXPECT_EQ(r.Status, ExitOk);
   EXPECT_EQ(r.Out.rfind("Usage: glyphdock-export list", 0), 0u);
+  // Each command's own help, also after its other options; a mistake points to it.
+  for (const char* command : {"list", "extract", "thumbnail"}) {
+    for (const char* asked : {"--help", "-h"}) {
+      r = Tool({command, "-q", asked});
+      EXPECT_EQ(r.Status, ExitOk);
+      EXPECT_EQ(r.Out.rfind(std::string("Usage: glyphdock-export ") + command, 0), 0u) << command;
+      EXPECT_EQ(r.Out.find("Usage: glyphdock-export", 1), std::string::npos) << command;
+      EXPECT_NE(r.Out.find("--icon LIST"), std::string::npos) << command;
+    }
+  }
+  EXPECT_NE(Tool({"list", "--help"}).Out.find("--json"), std::string::npos);
+  EXPECT_EQ(Tool({"list", "--help"}).Out.find("--png"), std::string::npos);
+  EXPECT_NE(Tool({"extract", "--help"}).Out.find("--png"), std::string::npos);
+  EXPECT_NE(Tool({"list", "--bogus", "x"}).Err.find("Try 'glyphdock-export list --help'"), std::string::npos);
   r = Tool({"--version"});
   EXPECT_EQ(r.Out, std::string("glyphdock-export ") + GLYPHDOCK_VERSION + "\n");
 }
@@ -95,22 +120,24 @@ TEST_F(ExportTool, CommandLineMistakesAreUsageErrors) {
 TEST_F(ExportTool, ListsEachIconWithItsImagesAndNamesEveryProblem) {
   TRun r = Tool({"list", Fixture("three.dll"), Fixture("png256.dll")});
   EXPECT_EQ(r.Status, ExitOk) << r.Err;
-  EXPECT_EQ(r.Out, Fixture("three.dll") + "\tIcon1\t32x32 4-bit bmp\n" + Fixture("three.dll") +
-                       "\tIcon2\t32x32 4-bit bmp\n" + Fixture("three.dll") + "\tIcon3\t32x32 4-bit bmp\n" +
-                       Fixture("png256.dll") + "\tIcon1\t256x256 32-bit png\n");
+  EXPECT_EQ(r.Out, Fixture("three.dll") + "\tIcon1\t1\t1033\t32x32 4-bit bmp\n" + Fixture("three.dll") +
+                       "\tIcon2\t2\t1033\t32x32 4-bit bmp\n" + Fixture("three.dll") +
+                       "\tIcon3\t3\t1033\t32x32 4-bit bmp\n" + Fixture("png256.dll") +
+                       "\tIcon1\t1\t1033\t256x256 32-bit png\n");
 
   r = Tool({"list", "--json", Fixture("two.dll")});
   EXPECT_EQ(r.Out, "[\n  {\"file\": " + JsonString(Fixture("two.dll")) +
-                       ", \"icons\": [\n    {\"number\": 1, \"name\": \"Icon1\", \"images\": [{\"width\": 32, "
-                       "\"height\": 32, \"bits\": 4, \"format\": \"bmp\", \"bytes\": 744}]},\n    {\"number\": 2, "
-                       "\"name\": \"Icon2\", \"images\": [{\"width\": 32, \"height\": 32, \"bits\": 4, \"format\": "
-                       "\"bmp\", \"bytes\": 744}]}\n  ]}\n]\n");
+                       ", \"icons\": [\n    {\"number\": 1, \"name\": \"Icon1\", \"kind\": \"icon\", \"resource\": 1, "
+                       "\"language\": 1033, \"images\": [{\"width\": 32, \"height\": 32, \"bits\": 4, \"format\": "
+                       "\"bmp\", \"bytes\": 744}]},\n    {\"number\": 2, \"name\": \"Icon2\", \"kind\": \"icon\", "
+                       "\"resource\": 2, \"language\": 1033, \"images\": [{\"width\": 32, \"height\": 32, \"bits\": 4, "
+                       "\"format\": \"bmp\", \"bytes\": 744}]}\n  ]}\n]\n");
 
   // Refused, without icons, missing, a folder without -r: each named, the rest still listed.
   r = Tool({"list", Fixture("crafted-alias.dll"), Fixture("noicons.dll"), (FDir / "missing.dll").string(),
            FDir.string(), Fixture("small16.ico")});
   EXPECT_EQ(r.Status, ExitSomeFileFailed);
-  EXPECT_EQ(r.Out, Fixture("small16.ico") + "\tIcon1\t16x16 4-bit bmp\n");
+  EXPECT_EQ(r.Out, Fixture("small16.ico") + "\tIcon1\t-\t-\t16x16 4-bit bmp\n");
   for (const std::string& said : {Fixture("crafted-alias.dll") + ": refused", Fixture("noicons.dll") + ": no icons",
                                   (FDir / "missing.dll").string() + ": no such file", FDir.string() + ": is a folder"})
     EXPECT_NE(r.Err.find(said), std::string::npos) << said << "\n" << r.Err;
@@ -121,7 +148,7 @@ TEST_F(ExportTool, ListsEachIconWithItsImagesAndNamesEveryProblem) {
   // out; the sound one is listed and extracted.
   r = Tool({"list", Fixture("cut-unpicked.ico")});
   EXPECT_EQ(r.Status, ExitOk) << r.Err;
-  EXPECT_EQ(r.Out, Fixture("cut-unpicked.ico") + "\tIcon1\t32x32 4-bit bmp\n");
+  EXPECT_EQ(r.Out, Fixture("cut-unpicked.ico") + "\tIcon1\t-\t-\t32x32 4-bit bmp\n");
   r = Tool({"extract", "--png", Fixture("cut-unpicked.ico"), "-o", (FDir / "cut").string()});
   EXPECT_EQ(r.Status, ExitOk) << r.Err;
   EXPECT_EQ(Names((FDir / "cut").string()), std::vector<std::string>{"cut-unpicked.ico-Icon1-32x32-4bit.png"});
@@ -197,17 +224,220 @@ TEST_F(ExportTool, FoldersAreWalkedWithRAndFilesWithoutIconsInThemOnlyCounted) {
   std::ofstream(in / "readme.txt") << "text";
   TRun r = Tool({"extract", "-r", in.string(), "-o", (FDir / "out").string()});
   EXPECT_EQ(r.Status, ExitOk) << r.Err;
-  EXPECT_EQ(Names(FDir / "out"), (std::vector<std::string>{"two.dll-Icon1.ico", "two.dll-Icon2.ico"}));
+  EXPECT_EQ(Names(FDir / "out"), (std::vector<std::string>{"sub"}));
+  EXPECT_EQ(Names(FDir / "out" / "sub"), (std::vector<std::string>{"two.dll-Icon1.ico", "two.dll-Icon2.ico"}));
   EXPECT_NE(r.Err.find("3 files, 2 icons written (2 files); 2 without icons, 0 refused or unreadable"), std::string::npos)
       << r.Err;
-  // The same file name from two places: the second (in/two.dll, after in/sub/two.dll in
-  // name order) does not replace the first's icons; its third icon has a name of its own.
-  fs::copy_file(Fixture("three.dll"), in / "two.dll");
-  r = Tool({"extract", "-r", "--force", in.string(), "-o", (FDir / "out2").string()});
+  // A file of no icon-bearing form is told apart from a program without icons.
+  EXPECT_NE(r.Err.find("readme.txt: not a Windows program or icon file"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("noicons.dll: no icons"), std::string::npos) << r.Err;
+  // --quiet: nothing but problems, and these are none.
+  r = Tool({"extract", "-rqf", in.string(), "--output=" + (FDir / "out").string()});
+  EXPECT_EQ(r.Status, ExitOk);
+  EXPECT_EQ(r.Err, "");
+  // A named file is a problem even then.
+  r = Tool({"list", "-q", (in / "readme.txt").string(), Fixture("two.dll")});
+  EXPECT_EQ(r.Status, ExitSomeFileFailed);
+  EXPECT_EQ(r.Err, "glyphdock-export: " + (in / "readme.txt").string() + ": not a Windows program or icon file\n");
+  // Two plain files of one name still share their output names: the second is not
+  // written over the first.
+  r = Tool({"extract", Fixture("two.dll"), (in / "sub" / "two.dll").string(), "-o", (FDir / "flat").string()});
   EXPECT_EQ(r.Status, ExitSomeFileFailed);
   EXPECT_NE(r.Err.find("an earlier file of this run"), std::string::npos) << r.Err;
-  EXPECT_EQ(ReadAll(FDir / "out2" / "two.dll-Icon1.ico"), ReadAll(Fixture("two1.ico")));
-  EXPECT_EQ(ReadAll(FDir / "out2" / "two.dll-Icon3.ico"), ReadAll(Fixture("three3.ico")));
+}
+
+// Same-named files in several folders under -r: every icon written under its own path,
+// none lost; a second run replaces exactly the same files.
+TEST_F(ExportTool, RecursiveRunsKeepEachFilesPathAndLoseNoIcon) {
+  const fs::path in = FDir / "drive_c";
+  for (const char* dir : {"windows/system32", "windows/syswow64", "program files/app"}) fs::create_directories(in / dir);
+  fs::copy_file(Fixture("three.dll"), in / "windows/system32/x.dll");
+  fs::copy_file(Fixture("two.dll"), in / "windows/syswow64/x.dll");
+  fs::copy_file(Fixture("named.dll"), in / "program files/app/x.dll");
+  fs::copy_file(Fixture("small16.dll"), in / "x.dll");
+  const fs::path out = FDir / "icons";
+  TRun r = Tool({"extract", "-r", "--icons", in.string(), "-o", out.string()});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_NE(r.Err.find("4 files, 10 icons written (10 files)"), std::string::npos) << r.Err;
+  std::vector<std::string> written;
+  for (const auto& e : fs::recursive_directory_iterator(out))
+    if (e.is_regular_file()) written.push_back(e.path().lexically_relative(out).string());
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{
+                         "program files/app/x.dll-Icon1.ico", "program files/app/x.dll-Icon2.ico",
+                         "program files/app/x.dll-Icon3.ico", "program files/app/x.dll-Icon4.ico",
+                         "windows/system32/x.dll-Icon1.ico", "windows/system32/x.dll-Icon2.ico",
+                         "windows/system32/x.dll-Icon3.ico", "windows/syswow64/x.dll-Icon1.ico",
+                         "windows/syswow64/x.dll-Icon2.ico", "x.dll-Icon1.ico"}));
+  EXPECT_EQ(ReadAll(out / "windows/system32/x.dll-Icon3.ico"), ReadAll(Fixture("three3.ico")));
+  EXPECT_EQ(ReadAll(out / "windows/syswow64/x.dll-Icon2.ico"), ReadAll(Fixture("two2.ico")));
+  // Again: every file is there, none replaced; with --force all of them, and nothing more.
+  fs::resize_file(out / "windows/syswow64/x.dll-Icon2.ico", 3);
+  r = Tool({"extract", "-r", in.string(), "-o", out.string()});
+  EXPECT_EQ(r.Status, ExitSomeFileFailed);
+  EXPECT_NE(r.Err.find("10 icons not written"), std::string::npos) << r.Err;
+  r = Tool({"extract", "-rf", in.string(), "-o", out.string()});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_NE(r.Err.find("10 icons written (10 files)"), std::string::npos) << r.Err;
+  EXPECT_EQ(ReadAll(out / "windows/syswow64/x.dll-Icon2.ico"), ReadAll(Fixture("two2.ico")));
+  std::size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(out)) files += e.is_regular_file();
+  EXPECT_EQ(files, 10u);
+  // An output folder inside the folder read is not read again: the second run writes the
+  // same 10 files, not icons of the first run's icons.
+  const fs::path inside = in / "icons";
+  for (int run = 0; run < 2; ++run) {
+    r = Tool({"extract", "-rf", "--icons", in.string(), "-o", inside.string()});
+    EXPECT_EQ(r.Status, ExitOk) << r.Err;
+    EXPECT_NE(r.Err.find("4 files, 10 icons written"), std::string::npos) << run << r.Err;
+  }
+}
+
+// The numbers are the shell's (named groups first, in name order, then numbers in order),
+// as the window shows them; --icon and --resource choose by them.
+TEST_F(ExportTool, IconsAreChosenByNumberAndByResource) {
+  const std::string named = Fixture("named.dll");
+  TRun r = Tool({"list", named});
+  EXPECT_EQ(r.Out, named + "\tIcon1\tMAINICON\t1041\t32x32 4-bit bmp\n" + named +
+                       "\tIcon2\tZETA\t1033\t32x32 4-bit bmp\n" + named + "\tIcon3\t2\t1041\t32x32 4-bit bmp\n" +
+                       named + "\tIcon4\t7\t1033\t32x32 4-bit bmp\n");
+  r = Tool({"list", "--json", "--resource", "mainicon", named});
+  EXPECT_NE(r.Out.find("\"name\": \"Icon1\", \"kind\": \"icon\", \"resource\": \"MAINICON\", \"language\": 1041"),
+            std::string::npos)
+      << r.Out;
+  EXPECT_EQ(r.Out.find("Icon2"), std::string::npos);
+  struct {
+    std::vector<std::string> Choice;
+    std::vector<const char*> Icos;  // the fixture icons written, in number order
+  } cases[] = {
+      {{"--icon", "1"}, {"two1.ico"}},
+      {{"--icon", "2,4"}, {"three3.ico", "three1.ico"}},
+      {{"--icon=3-"}, {"two2.ico", "three1.ico"}},
+      {{"--icon", "1-2,4"}, {"two1.ico", "three3.ico", "three1.ico"}},
+      {{"--resource", "7"}, {"three1.ico"}},
+      {{"--resource", "#2"}, {"two2.ico"}},
+      {{"--resource=Zeta"}, {"three3.ico"}},
+      {{"--resource", "ZETA", "--icon", "1-2"}, {"three3.ico"}},
+  };
+  int run = 0;
+  for (const auto& c : cases) {
+    const fs::path out = FDir / ("choice" + std::to_string(++run));
+    std::vector<std::string> args = {"extract", "-o", out.string(), named};
+    args.insert(args.end(), c.Choice.begin(), c.Choice.end());
+    r = Tool(args);
+    EXPECT_EQ(r.Status, ExitOk) << c.Choice[0] << r.Err;
+    const std::vector<std::string> names = Names(out);
+    ASSERT_EQ(names.size(), c.Icos.size()) << c.Choice[0];
+    for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(ReadAll(out / names[i]), ReadAll(Fixture(c.Icos[i])));
+  }
+  // Nothing chosen in a named file is a problem, told as such.
+  r = Tool({"list", "--icon", "5-9", named});
+  EXPECT_EQ(r.Status, ExitSomeFileFailed);
+  EXPECT_NE(r.Err.find("none chosen by --icon 5-9 (4 in the file)"), std::string::npos) << r.Err;
+  r = Tool({"list", "--resource", "7", Fixture("small16.ico")});
+  EXPECT_EQ(r.Status, ExitSomeFileFailed);
+  // The one output of a run to standard output, byte for byte; more than one is refused.
+  r = Tool({"extract", "--icon", "2", "-o", "-", named});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  const auto three3 = ReadAll(Fixture("three3.ico"));
+  EXPECT_EQ(r.Out, std::string(three3.begin(), three3.end()));
+  r = Tool({"extract", "-q", "-o-", named});
+  EXPECT_EQ(r.Status, ExitSomeFileFailed);
+  EXPECT_EQ(r.Out, "");
+  EXPECT_NE(r.Err.find("this run makes 4"), std::string::npos) << r.Err;
+  // The thumbnail of a chosen icon: ZETA is blue.
+  const fs::path thumb = FDir / "zeta.png";
+  r = Tool({"thumbnail", "--resource", "ZETA", named, thumb.string(), "32"});
+  ASSERT_EQ(r.Status, ExitOk) << r.Err;
+  const auto png = ReadAll(thumb);
+  TRgbaImage img;
+  std::string problem;
+  ASSERT_TRUE(DecodePng(png.data(), png.size(), img, problem)) << problem;
+  const std::uint8_t* mid = &img.Pixels[(16 * 32 + 16) * 4];
+  EXPECT_EQ(std::vector<int>(mid, mid + 4), (std::vector<int>{0, 0, 255, 255}));
+}
+
+// Cursors beside icons, numbered apart: group cursors of a program as wrestool writes
+// them (no colour count, the hot spot from the resource), .cur files and the frames of an
+// .ani file as stored, PNGs named with their hot spot.
+TEST_F(ExportTool, CursorsAreListedAndExtractedWithTheirHotSpots) {
+  const std::string dll = Fixture("cursors.dll"), ani = Fixture("walk.ani"), cur = Fixture("pair.cur");
+  TRun r = Tool({"list", dll, cur});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_EQ(r.Out, dll + "\tIcon1\t5\t1033\t32x32 4-bit bmp\n" + dll +
+                       "\tCursor1\tPOINTER\t1033\t16x16 4-bit bmp @1,2\t32x32 32-bit bmp @30,3\n" + dll +
+                       "\tCursor2\t1\t1033\t32x32 4-bit bmp @5,7\n" + cur +
+                       "\tCursor1\t-\t-\t16x16 4-bit bmp @1,2\t32x32 32-bit bmp @30,3\n");
+  r = Tool({"list", "--json", "--cursors", "--icon", "2", ani});
+  EXPECT_NE(r.Out.find("\"name\": \"Cursor2\", \"kind\": \"cursor\", \"resource\": null, \"language\": null"),
+            std::string::npos)
+      << r.Out;
+  EXPECT_NE(r.Out.find("\"hotspot\": {\"x\": 30, \"y\": 3}"), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find("Cursor1"), std::string::npos) << r.Out;
+  // Each kind alone; a file without the kind asked for says so.
+  EXPECT_EQ(Tool({"list", "--icons", dll}).Out, dll + "\tIcon1\t5\t1033\t32x32 4-bit bmp\n");
+  r = Tool({"list", "--icons", cur});
+  EXPECT_EQ(r.Status, ExitSomeFileFailed);
+  EXPECT_NE(r.Err.find(cur + ": no icons"), std::string::npos) << r.Err;
+  r = Tool({"list", "--cursors", Fixture("three.dll")});
+  EXPECT_NE(r.Err.find(": no cursors"), std::string::npos) << r.Err;
+
+  const fs::path out = FDir / "cur";
+  r = Tool({"extract", "-o", out.string(), dll, ani, cur});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_NE(r.Err.find("3 files, 1 icon and 5 cursors written (6 files)"), std::string::npos) << r.Err;
+  EXPECT_EQ(Names(out), (std::vector<std::string>{"cursors.dll-Cursor1.cur", "cursors.dll-Cursor2.cur",
+                                                  "cursors.dll-Icon1.ico", "pair.cur-Cursor1.cur",
+                                                  "walk.ani-Cursor1.cur", "walk.ani-Cursor2.cur"}));
+  // A .cur file and an .ani frame as stored; a group cursor with the colour counts the
+  // resource does not keep.
+  EXPECT_EQ(ReadAll(out / "pair.cur-Cursor1.cur"), ReadAll(cur));
+  EXPECT_EQ(ReadAll(out / "walk.ani-Cursor1.cur"), ReadAll(Fixture("arrow.cur")));
+  EXPECT_EQ(ReadAll(out / "walk.ani-Cursor2.cur"), ReadAll(cur));
+  auto arrow = ReadAll(Fixture("arrow.cur"));
+  ASSERT_GT(arrow.size(), 8u);
+  EXPECT_EQ(arrow[8], 16);
+  arrow[8] = 0;
+  EXPECT_EQ(ReadAll(out / "cursors.dll-Cursor2.cur"), arrow);
+
+  r = Tool({"extract", "--png", "--cursors", "-o", (FDir / "png").string(), dll});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_EQ(Names(FDir / "png"), (std::vector<std::string>{"cursors.dll-Cursor1-16x16-4bit-hotspot1,2.png",
+                                                           "cursors.dll-Cursor1-32x32-32bit-hotspot30,3.png",
+                                                           "cursors.dll-Cursor2-32x32-4bit-hotspot5,7.png"}));
+  // A file of cursors only gives its first cursor as thumbnail.
+  r = Tool({"thumbnail", ani, (FDir / "ani.png").string(), "32"});
+  EXPECT_EQ(r.Status, ExitOk) << r.Err;
+  EXPECT_TRUE(fs::exists(FDir / "ani.png"));
+  // A program's is its icon, never a cursor: three1.ico's red.
+  r = Tool({"thumbnail", dll, (FDir / "dll.png").string(), "32"});
+  ASSERT_EQ(r.Status, ExitOk) << r.Err;
+  const auto png = ReadAll(FDir / "dll.png");
+  TRgbaImage img;
+  std::string problem;
+  ASSERT_TRUE(DecodePng(png.data(), png.size(), img, problem)) << problem;
+  EXPECT_EQ(std::vector<int>(&img.Pixels[(16 * 32 + 16) * 4], &img.Pixels[(16 * 32 + 16) * 4] + 4),
+            (std::vector<int>{255, 0, 0, 255}));
+}
+
+TEST(ExportChoices, NumberListsAndResourceNames) {
+  TNumberChoice c;
+  ASSERT_TRUE(c.Parse("3,5-7,10-"));
+  for (std::uint32_t n : {3u, 5u, 6u, 7u, 10u, 4000000000u}) EXPECT_TRUE(c.Has(n)) << n;
+  for (std::uint32_t n : {1u, 2u, 4u, 8u, 9u}) EXPECT_FALSE(c.Has(n)) << n;
+  for (const char* bad : {"", ",", "1,", "-3", "a", "2-1", "0", "1-2-3", "99999999999"}) EXPECT_FALSE(c.Parse(bad)) << bad;
+  TResourceChoice r;
+  TIconGroup numbered, named, plain;
+  numbered.HasResource = named.HasResource = true;
+  numbered.ResourceId = 101;
+  named.ResourceName = "MainIcon";
+  ASSERT_TRUE(r.Parse("101"));
+  EXPECT_TRUE(r.Matches(numbered));
+  EXPECT_FALSE(r.Matches(named));
+  EXPECT_FALSE(r.Matches(plain));  // an .ico file's group has no resource
+  ASSERT_TRUE(r.Parse("MAINicon"));
+  EXPECT_TRUE(r.Matches(named));
+  EXPECT_FALSE(r.Matches(numbered));
 }
 
 TEST_F(ExportTool, ThumbnailFitsTheSizeAndWritesNothingForAFileWithoutIcons) {

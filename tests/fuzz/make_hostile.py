@@ -17,8 +17,8 @@ import zlib
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / 'fixtures'))
-from make_fixtures import (group_data, icon_tree, image_4bit, opaque32, pe_wrap,  # noqa: E402
-                           png_chunk, vga)
+from make_fixtures import (ani_file, cur_file, group_data, icon_tree, image_4bit, opaque32,  # noqa: E402
+                           pe_wrap, png_chunk, riff_chunk, vga)
 
 SIGNATURE = b'\x89PNG\r\n\x1a\n'
 
@@ -118,6 +118,19 @@ def empty_group_dll():
     return pe_wrap(icon_tree({1: [image]}, {1: group_data([5, 6], 32, 32, 4, len(image))}).b)
 
 
+def ani_frames(frames):
+    """An animated cursor of `frames` frames, each a cursor file of one 16 x 16 image."""
+    frame = cur_file([((16, 16, 0, 32, bitmap(16)), (1, 1))])
+    return ani_file([frame] * frames, list(range(frames)), [6] * frames)
+
+
+def ani_chunks(chunks):
+    """An animated cursor whose frames follow `chunks` empty chunks."""
+    good = ani_frames(1)
+    return riff_chunk(b'RIFF', good[8:12] + b'JUNK\0\0\0\0' * chunks
+                      + good[12:])
+
+
 def shapes(full):
     """name: (bytes, the class it stands for)."""
     n = (lambda small, big: big if full else small)
@@ -141,6 +154,10 @@ def shapes(full):
                           '6: thousands of images of one size (extract --png named them in quadratic time)'),
         'bad-crc-png.ico': (ico([(32, 32, 32, 0)], [png_bad_crc()]),
                             '7: a PNG image no decoder reads (extract --png copied it as stored)'),
+        'ani-frames.ani': (ani_frames(n(20, 4000)),
+                           'cursors: an animated cursor of thousands of frames (each a cursor file walked and checked)'),
+        'ani-chunks.ani': (ani_chunks(n(2000, 100000)),
+                           'cursors: an animated cursor of a great many empty chunks before its frames'),
         # The images alone, for the decoders' harnesses.
         'failing-late.png': (failing, '2: the PNG of failing-png.ico alone'),
         'bad-crc.png': (png_bad_crc(), '7: the PNG of bad-crc-png.ico alone'),

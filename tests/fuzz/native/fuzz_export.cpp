@@ -36,20 +36,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (c < 0x20) fuzzinput::Broken("a raw control character in JSON");
 
   const TReadAt readAt = fuzzinput::Reader(data, size);
-  TIconFile file = ReadIconFile(size, readAt);
+  // With the cursors, as extract reads files; a cursor is written as a .cur file.
+  TIconFile file = ReadIconFile(size, readAt, true);
   fuzzinput::DropUnsound(file);
+  std::swap(file.Groups, file.Cursors);
+  fuzzinput::DropUnsound(file);
+  std::swap(file.Groups, file.Cursors);
   TOutputBudget budget(size);
   TImageDecoder decoder(readAt, budget.Pixels);
-  for (const TIconGroup& group : file.Groups) {
+  std::vector<const TIconGroup*> groups;
+  for (const auto* kind : {&file.Groups, &file.Cursors})
+    for (const TIconGroup& group : *kind) groups.push_back(&group);
+  for (const TIconGroup* chosen : groups) {
+    const TIconGroup& group = *chosen;
     if (group.Images.size() > MaxImagesPerIcon) continue;
     std::vector<std::size_t> all;
     for (std::size_t i = 0; i < group.Images.size(); ++i) all.push_back(i);
     std::vector<unsigned char> ico;
     std::string why;
-    if (BuildIcoOfImages(readAt, group, all, budget, ico, why)) {
-      const TIconFile back = ReadIconFile(ico.size(), fuzzinput::Reader(ico.data(), ico.size()));
-      if (!back.Sound || back.Groups.size() != 1 || back.Groups[0].Images.size() != all.size())
-        fuzzinput::Broken("an .ico written that does not read back whole");
+    if (BuildIcoOfImages(readAt, group, all, budget, ico, why, group.Cursor ? 2 : 1)) {
+      const TIconFile back = ReadIconFile(ico.size(), fuzzinput::Reader(ico.data(), ico.size()), true);
+      const std::vector<TIconGroup>& read = group.Cursor ? back.Cursors : back.Groups;
+      if (!back.Sound || read.size() != 1 || read[0].Images.size() != all.size())
+        fuzzinput::Broken("an .ico or .cur written that does not read back whole");
+      for (std::size_t i = 0; group.Cursor && i < all.size(); ++i)
+        if (read[0].Images[i].HotspotX != group.Images[i].HotspotX || read[0].Images[i].HotspotY != group.Images[i].HotspotY)
+          fuzzinput::Broken("a .cur written with other hot spots");
     } else if (why.empty() || !ico.empty()) {
       fuzzinput::Broken("an .ico refused without a reason, or with bytes");
     }
