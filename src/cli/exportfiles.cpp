@@ -10,9 +10,15 @@
 #include <random>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
 #include <setjmp.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -272,4 +278,96 @@ bool WriteFileAtomically(const std::string& name, const std::vector<unsigned cha
   }
   PendingTemporary[0] = 0;
   return true;
+}
+
+namespace {
+
+// Plain descriptor calls for WriteFileInPlace, the same on both systems.
+#ifdef _WIN32
+int OpenForWriting(const std::string& name, bool exclusive) {
+  return _open(name.c_str(), _O_WRONLY | _O_BINARY | _O_CREAT | (exclusive ? _O_EXCL : 0), _S_IREAD | _S_IWRITE);
+}
+bool IsPlainFile(int fd) {
+  struct _stat64 st;
+  return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+}
+bool Resize(int fd, std::uint64_t size) { return _chsize_s(fd, static_cast<long long>(size)) == 0; }
+bool Seek(int fd, std::uint64_t offset) { return _lseeki64(fd, static_cast<long long>(offset), SEEK_SET) >= 0; }
+long long WriteSome(int fd, const unsigned char* data, std::size_t length) {
+  return _write(fd, data, static_cast<unsigned>(std::min<std::size_t>(length, 1u << 30)));
+}
+int CloseDescriptor(int fd) { return _close(fd); }
+#else
+int OpenForWriting(const std::string& name, bool exclusive) {
+  return open(name.c_str(), O_WRONLY | O_CLOEXEC | O_CREAT | (exclusive ? O_EXCL : 0), 0666);
+}
+bool IsPlainFile(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+bool Resize(int fd, std::uint64_t size) { return ftruncate(fd, static_cast<off_t>(size)) == 0; }
+bool Seek(int fd, std::uint64_t offset) { return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+long long WriteSome(int fd, const unsigned char* data, std::size_t length) { return write(fd, data, length); }
+int CloseDescriptor(int fd) { return close(fd); }
+#endif
+
+bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
+  while (length) {
+    const long long wrote = WriteSome(fd, data, length);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = EIO;
+      return false;
+    }
+    data += wrote;
+    length -= static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileInPlace(const std::string& name, const std::vector<unsigned char>& bytes, std::size_t markLength,
+                      std::string& problem) {
+  bool made = true;
+  int fd = OpenForWriting(name, true);
+  if (fd < 0 && errno == EEXIST) {
+    made = false;
+    fd = OpenForWriting(name, false);
+  }
+  if (fd < 0) {
+    problem = std::strerror(errno);
+    return false;
+  }
+  const unsigned char* data = bytes.data();
+  const std::size_t mark = std::min(markLength, bytes.size());
+  bool plain = IsPlainFile(fd), written;
+  if (plain) {
+    written = Resize(fd, 0) && Seek(fd, mark) && WriteAll(fd, data + mark, bytes.size() - mark) && Seek(fd, 0) &&
+              WriteAll(fd, data, mark);
+  } else {
+    written = WriteAll(fd, data, bytes.size());
+  }
+  int failure = errno;
+  if (CloseDescriptor(fd) != 0 && written) {  // a delayed write error (a full disk, NFS)
+    failure = errno;
+    written = false;
+  }
+  if (!written) {
+    problem = std::strerror(failure);
+    std::error_code ignored;
+    if (made) {
+      std::remove(name.c_str());
+    } else if (plain) {
+      fs::resize_file(fs::path(name), 0, ignored);
+    }
+    return false;
+  }
+  return true;
+}
+
+void MakeStandardOutputBinary() {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
 }

@@ -17,11 +17,13 @@
 namespace {
 
 const char Program[] = "glyphdock-export";
+// The eight bytes every PNG begins with.
+constexpr std::size_t PngSignatureLength = 8;
 
 const char Help[] =
     "Usage: glyphdock-export list [--json] [-r] PATH...\n"
     "       glyphdock-export extract [-r] [--png] [--size N] [--force] -o DIR PATH...\n"
-    "       glyphdock-export thumbnail FILE OUT.png SIZE\n"
+    "       glyphdock-export thumbnail FILE OUT.png|- SIZE\n"
     "\n"
     "Reads the icons of Windows programs and libraries (PE and NE files) and of .ico files,\n"
     "numbered Icon1, Icon2, ... as Glyphdock numbers them.\n"
@@ -29,7 +31,8 @@ const char Help[] =
     "  list       one line an icon: file, IconN, then each image's size, depth and format\n"
     "  extract    each icon as an .ico file with all its images exactly as stored,\n"
     "             named FILE-IconN.ico after the input file's name\n"
-    "  thumbnail  the first icon's image that best fits SIZE, as a PNG no larger than SIZE\n"
+    "  thumbnail  the first icon's image that best fits SIZE, as a PNG no larger than SIZE,\n"
+    "             written into OUT.png itself (- for standard output)\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR  where extract writes (made when missing)\n"
@@ -307,7 +310,7 @@ int Extract(const TOptions& o, std::ostream& err, bool terminal) {
   return tally.Failed ? ExitSomeFileFailed : ExitOk;
 }
 
-int Thumbnail(const TOptions& o, std::ostream& err) {
+int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
   const std::string& input = o.Paths[0];
   const std::string& output = o.Paths[1];
   TInputFile file;
@@ -333,7 +336,19 @@ int Thumbnail(const TOptions& o, std::ostream& err) {
       };
       pixels = ScaleDown(pixels, fit(pixels.Width), fit(pixels.Height));
     }
-    if (!WriteFileAtomically(output, EncodePng(pixels, 3), problem)) {
+    // The PNG is whole in memory before OUT is touched. OUT is written in place, not
+    // replaced: a thumbnail service may hold it open and read it through its descriptor.
+    const std::vector<unsigned char> png = EncodePng(pixels, 3);
+    if (output == "-") {
+      MakeStandardOutputBinary();
+      out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+      if (!out.flush()) {
+        err << Program << ": standard output cannot be written\n";
+        return ExitSomeFileFailed;
+      }
+      return ExitOk;
+    }
+    if (!WriteFileInPlace(output, png, PngSignatureLength, problem)) {
       err << Program << ": " << output << ": " << problem << '\n';
       return ExitSomeFileFailed;
     }
@@ -530,7 +545,7 @@ int RunExportTool(int argc, const char* const* argv, std::ostream& out, std::ost
     if (o.Png || o.HaveSize || o.Force || o.Json || o.Recurse || !o.OutDir.empty())
       return UsageError(err, "thumbnail takes no options");
     if (!ParseSize(o.Paths[2], o.Size)) return UsageError(err, "thumbnail: SIZE is a number from 1 to 4096, not '" + o.Paths[2] + "'");
-    return Thumbnail(o, err);
+    return Thumbnail(o, out, err);
   }
   return UsageError(err, "unknown command '" + o.Command + "' (list, extract or thumbnail)");
 }
