@@ -15,10 +15,12 @@ Modes:
                               the shipped definition, and nothing else of the machine's
                               desktop packages counts; PASS/FAIL a check, 77 to skip
   figures --top T --build B [--root DIR] [--rounds N]
-                              the same set-up, then made / asked and the median time of a
-                              request per client, flavour and file type; --root takes an
-                              installed tree (DIR/usr/...) made elsewhere, e.g. an older
-                              version's, instead of make install
+                              the same set-up but with every type definition the machine
+                              has (a desktop's, e.g. PCManFM's), then made / asked and the
+                              median time of a request per client, flavour and file type,
+                              and the thumbnail's processor time for shell32.dll at 256;
+                              --root takes an installed tree (DIR/usr/...) made elsewhere,
+                              e.g. an older version's, instead of make install
   figures --system --build B  the machine as it is (an installed package, the system's
                               own database, any user): only the thumbnail cache is private
 """
@@ -210,11 +212,13 @@ def installed_tree(a, work):
     return root
 
 
-def build_data_dir(root, data, extra_xml=None):
-    """XDG data dir: the stock types, those the tree ships, and its thumbnailers."""
+def build_data_dir(root, data, extra_xml=None, machine_types=False):
+    """XDG data dir: the stock types (or every definition the machine has), those the
+    tree ships, and its thumbnailers."""
     packages = data / 'mime' / 'packages'
     packages.mkdir(parents=True, exist_ok=True)
-    shutil.copy(STOCK_MIME, packages)
+    for xml in (STOCK_MIME.parent.glob('*.xml') if machine_types else [STOCK_MIME]):
+        shutil.copy(xml, packages)
     for xml in (root / 'usr/share/mime/packages').glob('*.xml'):
         shutil.copy(xml, packages)
     if extra_xml:
@@ -366,7 +370,7 @@ def median_ms(xs):
 
 
 def table(results, files):
-    print(f'{"client":8} {"flavour":7} {"file":28} {"MIME type":46} {"made/asked":>10} {"median":>8} {"range":>14}')
+    print(f'{"client":8} {"flavour":7} {"file":36} {"MIME type":46} {"made/asked":>10} {"median":>8} {"range":>14}')
     for (client, flavour), lines in results.items():
         for what, path, due in files:
             mine = [l for l in lines if l['file'] == str(path)]
@@ -375,8 +379,21 @@ def table(results, files):
             made = sum(l['made'] for l in mine)
             secs = [l['seconds'] for l in mine]
             span = f'{min(secs) * 1000:.0f}-{max(secs) * 1000:.0f} ms'
-            print(f'{client:8} {flavour:7} {what + " " + path.name:28.28} {mine[0]["mime"]:46.46} '
+            print(f'{client:8} {flavour:7} {what + " " + path.name:36.36} {mine[0]["mime"]:46.46} '
                   f'{made:>4}/{len(mine):<5} {median_ms(secs):>8} {span:>14}')
+
+
+def processor_time(tool, path, size, runs):
+    """The thumbnail's processor time (user + system) alone, outside any client."""
+    import resource
+    spent = []
+    for _ in range(runs):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        subprocess.run([tool, 'thumbnail', path, '-', str(size)], stdout=subprocess.DEVNULL, check=True)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        spent.append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+    print(f'{tool} thumbnail {path.name} {size}: processor time median {median_ms(spent)}, '
+          f'{min(spent) * 1000:.1f}-{max(spent) * 1000:.1f} ms over {runs} runs')
 
 
 def main():
@@ -411,7 +428,7 @@ def main():
             root = installed_tree(a, work)
             if a.mode == 'check':
                 mime_checks(root, work)
-            build_data_dir(root, work / 'data')
+            build_data_dir(root, work / 'data', machine_types=a.mode == 'figures')
             (work / 'files.json').write_text(json.dumps([str(f) for _, f, _ in files]))
             r = run(['unshare', '-m', '--propagation', 'private', PYTHON, Path(__file__).resolve(), 'inner',
                      '--build', a.build, '--root', root, '--work', work, '--rounds', str(a.rounds)], timeout=1800)
@@ -430,6 +447,9 @@ def main():
             verdicts(results, files, Path(a.build) / 'native/glyphdock-export')
         else:
             table(results, files)
+            tool = Path(a.root) / 'usr/bin/glyphdock-export' if a.root else (
+                Path('/usr/bin/glyphdock-export') if a.system else Path(a.build) / 'native/glyphdock-export')
+            processor_time(tool, WINE_SYSTEM / 'shell32.dll', 256, 20)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     sys.exit(1 if FAILED else 0)
