@@ -9,20 +9,19 @@ Two real clients are asked for thumbnails of a folder of Windows files, at the n
            org.freedesktop.thumbnails.Thumbnailer1.Queue as Thunar asks it
 
 Modes:
-  check --top T --build B     the test: make install of the built tree is laid over /usr
-                              in a mount namespace of this process's own (root only), the
-                              file type database is the stock one (shared-mime-info) plus
-                              the shipped definition, and nothing else of the machine's
-                              desktop packages counts; PASS/FAIL a check, 77 to skip
-  figures --top T --build B [--root DIR] [--rounds N]
-                              the same set-up but with every type definition the machine
-                              has (a desktop's, e.g. PCManFM's), then made / asked and the
-                              median time of a request per client, flavour and file type,
-                              and the thumbnail's processor time for shell32.dll at 256;
+  figures --build B [--root DIR] [--rounds N]
+                              (root) make install of the built tree is laid over /usr in a
+                              mount namespace of this process's own, the file type
+                              database is made from every definition the machine has (a
+                              desktop's, e.g. PCManFM's) and the tree's; prints made / asked
+                              and the time of a request per client, flavour and file type,
+                              and the thumbnail's processor time for shell32.dll at 256.
                               --root takes an installed tree (DIR/usr/...) made elsewhere,
                               e.g. an older version's, instead of make install
   figures --system --build B  the machine as it is (an installed package, the system's
                               own database, any user): only the thumbnail cache is private
+tests/packaging/thumbnailers_test.py asks the same clients through collect() and checks
+the answers.
 """
 import argparse
 import hashlib
@@ -41,16 +40,6 @@ STOCK_MIME = Path('/usr/share/mime/packages/freedesktop.org.xml')
 TUMBLER_SERVICE = Path('/usr/share/dbus-1/services/org.xfce.Tumbler.Thumbnailer1.service')
 PYTHON = '/usr/bin/python3'
 FLAVOURS = {'normal': 128, 'large': 256}
-FAILED = False
-
-
-def check(name, ok, expected=None, seen=None):
-    global FAILED
-    print(f'{"PASS" if ok else "FAIL"}: {name}')
-    if not ok:
-        FAILED = True
-        if expected is not None or seen is not None:
-            print(f'      expected: {expected}\n      seen:     {seen}')
 
 
 def skip(reason):
@@ -199,12 +188,10 @@ def ask_tumbler(files, flavour, rounds):
 
 # --- outside: the set-up and the verdicts ---------------------------------------------
 
-def installed_tree(a, work):
-    if a.root:
-        return Path(a.root)
+def installed_tree(top, build, work):
     root = work / 'root'
     env = {k: v for k, v in os.environ.items() if k not in ('MAKEFLAGS', 'MAKELEVEL')}
-    r = run(['make', '-s', '-C', a.top, '--no-print-directory', 'install', f'BUILD={a.build}', f'DESTDIR={root}',
+    r = run(['make', '-s', '-C', top, '--no-print-directory', 'install', f'BUILD={build}', f'DESTDIR={root}',
              'PREFIX=/usr'], env=env)
     if r.returncode != 0:
         print(r.stdout[-2000:], r.stderr[-2000:])
@@ -296,84 +283,6 @@ def prerequisites(system):
             skip('no mount namespace of its own here (to lay the built tree over /usr): ' + probe.stderr.strip())
 
 
-def mime_checks(root, work):
-    """The shipped definition on the stock database, and beside a desktop's that calls
-    every *.dll a Linux shared library (as PCManFM's data does)."""
-    probe = work / 'mime-probe'
-    probe.mkdir()
-    shutil.copy(WINE_SYSTEM / 'shell32.dll', probe / 'shell32.dll')
-    shutil.copy(WINE_SYSTEM / 'shell32.dll', probe / 'SHELL32.DLL')
-    shutil.copy(WINE_SYSTEM / 'notepad.exe', probe / 'notepad.exe')
-    for ext in ('ocx', 'cpl', 'scr', 'mun', 'icl'):
-        shutil.copy(WINE_SYSTEM / 'joy.cpl', probe / f'windows.{ext}')
-    (probe / 'script.scr').write_text('a text file that is not a Windows program\n')
-    libz = next(Path('/usr/lib/x86_64-linux-gnu').glob('libz.so.1*'))
-    shutil.copy(libz, probe / 'libz.so.1')
-    shutil.copy(libz, probe / 'libz.so')
-    thumbnailer = (root / 'usr/share/thumbnailers/glyphdock.thumbnailer').read_text()
-    listed = [l.split('=', 1)[1].strip(';').split(';') for l in thumbnailer.splitlines() if l.startswith('MimeType=')][0]
-    desktop = ('<?xml version="1.0"?><mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">'
-               '<mime-type type="application/x-sharedlib"><glob pattern="*.dll"/></mime-type></mime-info>')
-    defined = set()
-    for label, extra in (('stock database', None), ('with a desktop calling *.dll shared libraries', desktop)):
-        data = work / f'data-{len(defined)}'
-        build_data_dir(root, data, extra)
-        r = run([PYTHON, '-c', 'import sys\nfrom gi.repository import Gio\nfor p in sys.argv[1:]: print(p.rsplit("/",1)[1], '
-                 'Gio.File.new_for_path(p).query_info("standard::content-type",0,None).get_content_type())']
-                + sorted(str(p) for p in probe.iterdir()),
-                env=dict(os.environ, XDG_DATA_DIRS=str(data), XDG_DATA_HOME=str(work / 'empty')))
-        types = dict(l.split() for l in r.stdout.splitlines())
-        windows = {k: v for k, v in types.items() if not k.startswith('libz') and k != 'script.scr'}
-        check(f'{label}: every Windows file has a type the thumbnailer lists',
-              all(v in listed for v in windows.values()), listed, windows)
-        check(f'{label}: Linux libraries stay shared libraries, a text .scr stays text',
-              [types.get('libz.so.1'), types.get('libz.so'), types.get('script.scr')] ==
-              ['application/x-sharedlib', 'application/x-sharedlib', 'text/plain'],
-              'x-sharedlib, x-sharedlib, text/plain', [types.get('libz.so.1'), types.get('libz.so'), types.get('script.scr')])
-        check(f'{label}: a library is a Windows library, a program a DOS/Windows program',
-              (types.get('shell32.dll'), types.get('SHELL32.DLL'), types.get('notepad.exe')) ==
-              ('application/vnd.microsoft.portable-executable',) * 2 + ('application/x-ms-dos-executable',),
-              'vnd.microsoft.portable-executable x2, x-ms-dos-executable', types)
-        r = run([PYTHON, '-c', 'import sys\nfrom gi.repository import Gio\nfor t in sys.argv[1:]: '
-                 'print(t, int(Gio.content_type_is_unknown(t) or t not in Gio.content_types_get_registered()))'] + listed,
-                env=dict(os.environ, XDG_DATA_DIRS=str(data), XDG_DATA_HOME=str(work / 'empty')))
-        defined |= {t for t, unknown in (l.split() for l in r.stdout.splitlines()) if unknown == '0'}
-    check('the thumbnailer lists only types the stock and the shipped database define', set(listed) <= defined,
-          listed, sorted(defined))
-
-
-def verdicts(results, files, native):
-    for (client, flavour), lines in results.items():
-        size = FLAVOURS[flavour]
-        by_file = {l['file']: l for l in lines}
-        for what, path, due in files:
-            got = by_file.get(str(path))
-            label = f'{client} {flavour}: {what} ({path.name}, {got["mime"] if got else "?"})'
-            if got is None:
-                check(label + ': answered', False, 'an answer', 'none')
-                continue
-            if not due:
-                check(label + ': no thumbnail, answered', not got['made'] and got['seconds'] < 60,
-                      'not made, in under 60 s', (got['made'], round(got['seconds'], 2), got['message']))
-                continue
-            saved = Path(got['out']) if got.get('out') else None
-            if not got['made'] or not saved:
-                check(label + ': made', False, 'a thumbnail', got['message'])
-                continue
-            w, h, pixels = rgba(saved)
-            ours = subprocess.run([native, 'thumbnail', path, '-', str(size)], capture_output=True).stdout
-            mine = saved.with_suffix('.ours.png')
-            mine.write_bytes(ours)
-            ow, oh, opixels = rgba(mine)
-            # Tumbler makes .ico thumbnails with gdk-pixbuf's own loader, ahead of ours.
-            same = (w, h) == (ow, oh) and pixels == opixels
-            if client == 'tumbler' and path.suffix == '.ico':
-                check(label + f': made, no larger than {size}', max(w, h) <= size, f'<= {size}', (w, h))
-            else:
-                check(label + ': made, the file\'s own first icon (the same pixels as glyphdock-export\'s)',
-                      same and max(w, h) <= size, (ow, oh), (w, h))
-
-
 def median_ms(xs):
     return f'{statistics.median(xs) * 1000:.0f} ms' if xs else '-'
 
@@ -405,42 +314,25 @@ def processor_time(tool, path, size, runs):
           f'{min(spent) * 1000:.1f}-{max(spent) * 1000:.1f} ms over {runs} runs')
 
 
-def main():
-    if len(sys.argv) > 1 and sys.argv[1] in ('ask-gnome', 'ask-tumbler'):
-        files = [Path(f) for f in sys.argv[4:]]
-        (ask_gnome if sys.argv[1] == 'ask-gnome' else ask_tumbler)(files, sys.argv[2], int(sys.argv[3]))
-        return
-    p = argparse.ArgumentParser()
-    p.add_argument('mode', choices=['check', 'figures', 'inner'])
-    p.add_argument('--top', default=str(Path(__file__).resolve().parents[2]))
-    p.add_argument('--build', required=True)
-    p.add_argument('--root')
-    p.add_argument('--system', action='store_true')
-    p.add_argument('--rounds', type=int, default=1)
-    p.add_argument('--work')
-    a = p.parse_args()
-    a.build = str(Path(a.build).resolve())
-    if a.mode == 'inner':  # in the mount namespace: results as JSON on standard output
-        work = Path(a.work)
-        files = [Path(f) for f in json.loads((work / 'files.json').read_text())]
-        results = inside_namespace(a, Path(a.root), work / 'data', work, files)
-        print('RESULTS ' + json.dumps([[c, f, l] for (c, f), l in results.items()]))
-        return
-    prerequisites(a.system)
+def collect(top, build, root=None, system=False, rounds=1, machine_types=False, on_tree=None, on_results=None):
+    """Asks both clients for the sample files. on_tree(root, work) sees the installed tree
+    first; on_results(results, files) gets the answers while the saved thumbnails exist."""
+    prerequisites(system)
+    build = str(Path(build).resolve())
     work = Path(tempfile.mkdtemp(prefix='glyphdock-thumbclients.'))
     work.chmod(0o755)
     try:
-        files = make_samples(work / 'files', a.build)
-        if a.system:
-            results = ask_all(work, [f for _, f, _ in files], a.rounds, None)
+        files = make_samples(work / 'files', build)
+        if system:
+            results = ask_all(work, [f for _, f, _ in files], rounds, None)
         else:
-            root = installed_tree(a, work)
-            if a.mode == 'check':
-                mime_checks(root, work)
-            build_data_dir(root, work / 'data', machine_types=a.mode == 'figures')
+            root = Path(root) if root else installed_tree(top, build, work)
+            if on_tree:
+                on_tree(root, work)
+            build_data_dir(root, work / 'data', machine_types=machine_types)
             (work / 'files.json').write_text(json.dumps([str(f) for _, f, _ in files]))
             r = run(['unshare', '-m', '--propagation', 'private', PYTHON, Path(__file__).resolve(), 'inner',
-                     '--build', a.build, '--root', root, '--work', work, '--rounds', str(a.rounds)], timeout=1800)
+                     '--build', build, '--root', root, '--work', work, '--rounds', str(rounds)], timeout=1800)
             line = next((l for l in r.stdout.splitlines() if l.startswith('RESULTS ')), None)
             for said in r.stdout.splitlines():  # what the clients said on the way
                 if not said.startswith('RESULTS '):
@@ -449,19 +341,39 @@ def main():
                 print(r.stdout[-2000:], r.stderr[-2000:])
                 raise SystemExit('the clients gave no results')
             results = {(c, f): l for c, f, l in json.loads(line[8:])}
-        for lines in results.values():
-            for l in lines:
-                l['out'] = l['saved']
-        if a.mode == 'check':
-            verdicts(results, files, Path(a.build) / 'native/glyphdock-export')
-        else:
-            table(results, files)
-            tool = Path(a.root) / 'usr/bin/glyphdock-export' if a.root else (
-                Path('/usr/bin/glyphdock-export') if a.system else Path(a.build) / 'native/glyphdock-export')
-            processor_time(tool, WINE_SYSTEM / 'shell32.dll', 256, 20)
+        on_results(results, files)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    sys.exit(1 if FAILED else 0)
+
+
+def main():
+    if len(sys.argv) > 1 and sys.argv[1] in ('ask-gnome', 'ask-tumbler'):
+        files = [Path(f) for f in sys.argv[4:]]
+        (ask_gnome if sys.argv[1] == 'ask-gnome' else ask_tumbler)(files, sys.argv[2], int(sys.argv[3]))
+        return
+    p = argparse.ArgumentParser()
+    p.add_argument('mode', choices=['figures', 'inner'])
+    p.add_argument('--top', default=str(Path(__file__).resolve().parents[1]))
+    p.add_argument('--build', required=True)
+    p.add_argument('--root')
+    p.add_argument('--system', action='store_true')
+    p.add_argument('--rounds', type=int, default=1)
+    p.add_argument('--work')
+    a = p.parse_args()
+    if a.mode == 'inner':  # in the mount namespace: results as JSON on standard output
+        work = Path(a.work)
+        files = [Path(f) for f in json.loads((work / 'files.json').read_text())]
+        results = inside_namespace(a, Path(a.root), work / 'data', work, files)
+        print('RESULTS ' + json.dumps([[c, f, l] for (c, f), l in results.items()]))
+        return
+    build = str(Path(a.build).resolve())
+    tool = Path(a.root) / 'usr/bin/glyphdock-export' if a.root else (
+        Path('/usr/bin/glyphdock-export') if a.system else Path(build) / 'native/glyphdock-export')
+
+    def figures(results, files):
+        table(results, files)
+        processor_time(tool, WINE_SYSTEM / 'shell32.dll', 256, 20)
+    collect(a.top, build, a.root, a.system, a.rounds, machine_types=True, on_results=figures)
 
 
 if __name__ == '__main__':
