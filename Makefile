@@ -136,3 +136,14 @@ fuzz:
 	@scripts/install-deps.sh
 	@$(MAKE) --no-print-directory build
 	@tests/fuzz/run-fuzz.sh --files $(FUZZ_FILES) --seed $(FUZZ_SEED)
+
+# make fuzz-native coverage-guided fuzzing of the reader, both decoders, the thumbnail and
+#                  the export writers (libFuzzer, clang, address and undefined-behaviour
+#                  sanitizers) for FUZZ_SECONDS of wall time in all, on one core; prints
+#                  executions, coverage, peak memory and the slowest input of each harness.
+#                  Findings land in build/fuzz-native/findings.
+FUZZ_SECONDS ?= 300
+.PHONY: fuzz-native
+fuzz-native:
+	@scripts/install-deps.sh
+	@JOBS=$(JOBS) tests/fuzz/run-native-fuzz.sh fuzz $(CURDIR)/$(BUILD) $(FUZZ_SECONDS)

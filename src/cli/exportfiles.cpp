@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <setjmp.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -134,7 +135,14 @@ bool TInputFile::Open(const std::string& name, std::string& problem) {
     problem = Describe(error);
     return false;
   }
-  FSize = size;
+  FSize = FStored = size;
+#ifndef _WIN32
+  struct stat info {};
+  // st_blocks counts 512-byte units on every system that has it; a file that takes no
+  // blocks at all (held inside its inode by some file systems) counts whole.
+  if (fstat(fileno(FFile), &info) == 0 && info.st_blocks > 0)
+    FStored = std::min<std::uint64_t>(FSize, static_cast<std::uint64_t>(info.st_blocks) * 512);
+#endif
 #ifndef _WIN32
   // Mapped, the reader's scattered small reads cost no system call each.
   if (FSize && FSize <= SIZE_MAX) {
@@ -182,19 +190,24 @@ std::vector<TInputName> ListInputs(const std::vector<std::string>& paths, bool r
       out.push_back({path, true});  // a folder without -r is refused when it is opened
       continue;
     }
+    // Folder by folder, so one that cannot be read is named and its neighbours still
+    // walked. Links to folders are not followed (no loops); links to files are.
     std::vector<std::string> found;
-    fs::recursive_directory_iterator walk(fs::path(path), fs::directory_options::skip_permission_denied, error);
-    if (error) {
-      problems.push_back(path + ": " + Describe(error));
-      continue;
-    }
-    for (auto end = fs::recursive_directory_iterator(); walk != end; walk.increment(error)) {
-      if (error) {
-        problems.push_back(path + ": " + Describe(error));
-        break;
+    std::vector<fs::path> pending{fs::path(path)};
+    while (!pending.empty()) {
+      const fs::path dir = std::move(pending.back());
+      pending.pop_back();
+      fs::directory_iterator walk(dir, error);
+      for (const fs::directory_iterator end; !error && walk != end; walk.increment(error)) {
+        std::error_code typeError;
+        const fs::file_status own = walk->symlink_status(typeError);
+        if (fs::is_directory(own)) {
+          pending.push_back(walk->path());
+        } else if (walk->is_regular_file(typeError)) {
+          found.push_back(walk->path().string());
+        }
       }
-      std::error_code typeError;
-      if (walk->is_regular_file(typeError)) found.push_back(walk->path().string());
+      if (error) problems.push_back(dir.string() + ": cannot be read: " + Describe(error));
     }
     std::sort(found.begin(), found.end());
     for (std::string& name : found) out.push_back({std::move(name), false});
@@ -241,11 +254,19 @@ bool MakeFolder(const std::string& dir, std::string& problem) {
 bool WriteFileAtomically(const std::string& name, const std::vector<unsigned char>& bytes, std::string& problem) {
   InstallHandlers();
   static std::mt19937 random{std::random_device{}()};
+  std::error_code statusError;
+  const fs::file_status existing = fs::status(fs::path(name), statusError);
+  if (fs::exists(existing) && !fs::is_regular_file(existing)) {
+    problem = fs::is_directory(existing) ? "is a folder; left as it is" : "exists and is not a plain file (a device or a FIFO); left as it is";
+    return false;
+  }
   const std::size_t cut = BaseName(name).size();
   const std::string dir = name.substr(0, name.size() - cut);
+  // The temporary name does not repeat the file's own: a name near the platform's limit
+  // (255 bytes) would pass it with any suffix.
   std::string temporary;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = dir + "." + BaseName(name) + "." + std::to_string(random() % 1000000000u) + ".part";
+    temporary = dir + ".glyphdock-" + std::to_string(random() % 1000000000u) + ".part";
     if (!PathExists(temporary)) break;
   }
   if (temporary.size() >= sizeof PendingTemporary) {
@@ -282,6 +303,8 @@ bool WriteFileAtomically(const std::string& name, const std::vector<unsigned cha
 
 namespace {
 
+const char NoPlainFile[] = "exists and is not a plain file (a device or a FIFO); left as it is";
+
 // Plain descriptor calls for WriteFileInPlace, the same on both systems.
 #ifdef _WIN32
 int OpenForWriting(const std::string& name, bool exclusive) {
@@ -298,8 +321,9 @@ long long WriteSome(int fd, const unsigned char* data, std::size_t length) {
 }
 int CloseDescriptor(int fd) { return _close(fd); }
 #else
+// Never waits: a FIFO put in the file's place is refused, not waited on.
 int OpenForWriting(const std::string& name, bool exclusive) {
-  return open(name.c_str(), O_WRONLY | O_CLOEXEC | O_CREAT | (exclusive ? O_EXCL : 0), 0666);
+  return open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_CREAT | (exclusive ? O_EXCL : 0), 0666);
 }
 bool IsPlainFile(int fd) {
   struct stat st;
@@ -329,6 +353,12 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
 
 bool WriteFileInPlace(const std::string& name, const std::vector<unsigned char>& bytes, std::size_t markLength,
                       std::string& problem) {
+  std::error_code statusError;
+  const fs::file_status existing = fs::status(fs::path(name), statusError);
+  if (fs::exists(existing) && !fs::is_regular_file(existing)) {
+    problem = fs::is_directory(existing) ? "is a folder; left as it is" : NoPlainFile;
+    return false;
+  }
   bool made = true;
   int fd = OpenForWriting(name, true);
   if (fd < 0 && errno == EEXIST) {
@@ -339,15 +369,15 @@ bool WriteFileInPlace(const std::string& name, const std::vector<unsigned char>&
     problem = std::strerror(errno);
     return false;
   }
+  if (!IsPlainFile(fd)) {  // put there since the look above
+    CloseDescriptor(fd);
+    problem = NoPlainFile;
+    return false;
+  }
   const unsigned char* data = bytes.data();
   const std::size_t mark = std::min(markLength, bytes.size());
-  bool plain = IsPlainFile(fd), written;
-  if (plain) {
-    written = Resize(fd, 0) && Seek(fd, mark) && WriteAll(fd, data + mark, bytes.size() - mark) && Seek(fd, 0) &&
-              WriteAll(fd, data, mark);
-  } else {
-    written = WriteAll(fd, data, bytes.size());
-  }
+  bool written = Resize(fd, 0) && Seek(fd, mark) && WriteAll(fd, data + mark, bytes.size() - mark) && Seek(fd, 0) &&
+                 WriteAll(fd, data, mark);
   int failure = errno;
   if (CloseDescriptor(fd) != 0 && written) {  // a delayed write error (a full disk, NFS)
     failure = errno;
@@ -358,7 +388,7 @@ bool WriteFileInPlace(const std::string& name, const std::vector<unsigned char>&
     std::error_code ignored;
     if (made) {
       std::remove(name.c_str());
-    } else if (plain) {
+    } else {
       fs::resize_file(fs::path(name), 0, ignored);
     }
     return false;
@@ -369,5 +399,35 @@ bool WriteFileInPlace(const std::string& name, const std::vector<unsigned char>&
 void MakeStandardOutputBinary() {
 #ifdef _WIN32
   _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+
+bool LimitThumbnailResources(std::string& problem) {
+#ifdef _WIN32
+  (void)problem;
+  return true;
+#else
+  auto lower = [&problem](int resource, rlim_t soft, rlim_t hard, const char* what) {
+    struct rlimit now {};
+    if (getrlimit(resource, &now) != 0) {
+      problem = std::string("cannot read the limit of ") + what + ": " + std::strerror(errno);
+      return false;
+    }
+    struct rlimit want = now;
+    if (now.rlim_max == RLIM_INFINITY || now.rlim_max > hard) want.rlim_max = hard;
+    if (now.rlim_cur == RLIM_INFINITY || now.rlim_cur > soft) want.rlim_cur = soft;
+    if (want.rlim_cur > want.rlim_max) want.rlim_cur = want.rlim_max;
+    if (setrlimit(resource, &want) != 0) {
+      problem = std::string("cannot limit ") + what + ": " + std::strerror(errno);
+      return false;
+    }
+    return true;
+  };
+  // Past the soft processor limit the system sends SIGXCPU, which ends the program; the
+  // hard one a second later ends it for certain. Past the address space, allocations fail
+  // (std::bad_alloc ends the program) and mapping the input fails (it is read instead).
+  const bool cpu = lower(RLIMIT_CPU, ThumbnailCpuSeconds, ThumbnailCpuSeconds + 1, "processor time");
+  const bool memory = lower(RLIMIT_AS, ThumbnailAddressSpace, ThumbnailAddressSpace, "the address space");
+  return cpu && memory;
 #endif
 }

@@ -26,12 +26,17 @@ class TInputFile {
   // being read. On failure `problem` says why.
   bool Open(const std::string& name, std::string& problem);
   std::uint64_t Size() const { return FSize; }
+  // The bytes the file really holds: its size, or less for a sparse file whose holes
+  // hold nothing (POSIX: the blocks it takes). What the tool may write for an input is
+  // measured by this, so a few kilobytes stating gigabytes earn no more than a few
+  // kilobytes do.
+  std::uint64_t StoredBytes() const { return FStored; }
   TReadAt Reader();
 
  private:
   bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length);
   std::FILE* FFile = nullptr;
-  std::uint64_t FSize = 0;
+  std::uint64_t FSize = 0, FStored = 0;
   std::uint64_t FWindowAt = 0, FWindowSize = 0, FWindowCapacity = 0;
   std::unique_ptr<unsigned char[]> FWindow;
   unsigned char* FMapping = nullptr;  // the whole file mapped, where the system can
@@ -39,7 +44,8 @@ class TInputFile {
 
 // The files named on the command line, in order; folders give the plain files inside
 // them, every level down, sorted by name, when `recurse` is set. A folder without
-// `recurse`, or one that cannot be read, is named in `problems` ("NAME: why").
+// `recurse` is refused when it is opened; a folder (at any level) that cannot be read is
+// named in `problems` ("NAME: why"), and its readable neighbours are still walked.
 struct TInputName {
   std::string Name;
   bool Named = true;  // named on the command line, not found inside a folder
@@ -57,7 +63,9 @@ bool MakeFolder(const std::string& dir, std::string& problem);
 
 // Writes `bytes` to `name` through a temporary file in the same folder that is renamed
 // over it at the end, so no half-written file ever carries the name. An interrupted
-// program removes the temporary file it was writing (SIGINT, SIGTERM).
+// program removes the temporary file it was writing (SIGINT, SIGTERM). A `name` that
+// exists and is not a plain file (a folder, a device, a FIFO) is refused and left as it
+// is. The temporary name is short, whatever the length of `name`.
 bool WriteFileAtomically(const std::string& name, const std::vector<unsigned char>& bytes, std::string& problem);
 
 // Writes `bytes` into the file `name` itself (made when missing), never a new file renamed
@@ -67,10 +75,17 @@ bool WriteFileAtomically(const std::string& name, const std::vector<unsigned cha
 // whole, so the first `markLength` bytes (a PNG's signature) are written last: the file
 // is emptied, the rest written behind a gap of zeros, then the mark put in front. Until
 // then the file is empty or does not begin with the mark. On failure the file is left
-// empty, or removed when this call made it. A name that is not a plain file (a device,
-// a pipe) is simply written in one go.
+// empty, or removed when this call made it. A name that is not a plain file (a folder, a
+// device, a FIFO) is refused and left as it is, never waited on.
 bool WriteFileInPlace(const std::string& name, const std::vector<unsigned char>& bytes, std::size_t markLength,
                       std::string& problem);
 
 // Standard output takes bytes as they are (no line-end translation on Windows).
 void MakeStandardOutputBinary();
+
+// The thumbnail's hard limits (POSIX): processor time and address space, lowered for
+// this process only, never raised. False with `problem` when the system refuses them.
+// Elsewhere it does nothing.
+constexpr unsigned ThumbnailCpuSeconds = 5;             // the budgets keep it under half a second
+constexpr std::uint64_t ThumbnailAddressSpace = 1ull << 30;  // the budgets keep it under 128 MB
+bool LimitThumbnailResources(std::string& problem);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -107,6 +108,26 @@ class TProgress {
   std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now(), FLast{};
 };
 
+// A name on a line of plain `list` output: control characters (a newline would forge a
+// line, a tab a column) become \xHH; every other byte is kept as it is.
+std::string PlainName(const std::string& name) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+bool ThumbnailLimitsOn = false;
+
 // How a run went, file by file.
 struct TTally {
   std::size_t Files = 0, Icons = 0, Written = 0, WithoutIcons = 0, Refused = 0, WriteFailures = 0;
@@ -157,6 +178,7 @@ int List(const TOptions& o, std::ostream& out, std::ostream& err, bool terminal)
   TTally tally;
   for (const std::string& p : problems) err << Program << ": " << p << '\n';
   if (!problems.empty()) tally.Failed = true;
+  tally.Refused += problems.size();  // folders that cannot be read
   TProgress progress(err, terminal, inputs.size());
   if (o.Json) out << "[";
   bool firstFile = true;
@@ -175,7 +197,7 @@ int List(const TOptions& o, std::ostream& out, std::ostream& err, bool terminal)
         out << (g ? ",\n" : "\n") << "    {\"number\": " << group.Index + 1 << ", \"name\": \"Icon" << group.Index + 1
             << "\", \"images\": [";
       } else {
-        out << inputs[n].Name << "\tIcon" << group.Index + 1;
+        out << PlainName(inputs[n].Name) << "\tIcon" << group.Index + 1;
       }
       for (std::size_t i = 0; i < group.Images.size(); ++i) {
         const TIconImage& image = group.Images[i];
@@ -224,6 +246,7 @@ int Extract(const TOptions& o, std::ostream& err, bool terminal) {
   TTally tally;
   for (const std::string& p : problems) err << Program << ": " << p << '\n';
   if (!problems.empty()) tally.Failed = true;
+  tally.Refused += problems.size();  // folders that cannot be read
   TProgress progress(err, terminal, inputs.size());
   std::set<std::string> taken;
   for (std::size_t n = 0; n < inputs.size(); ++n) {
@@ -233,57 +256,62 @@ int Extract(const TOptions& o, std::ostream& err, bool terminal) {
     if (!ReadInput(inputs[n], file, icons, err, progress, tally)) continue;
     const std::string base = JoinPath(o.OutDir, BaseName(inputs[n].Name));
     const TReadAt readAt = file.Reader();
+    TOutputBudget budget(file.StoredBytes());
+    TImageDecoder decoder(readAt, budget.Pixels);
+    auto iconFails = [&](const TIconGroup& group, const std::string& why) {
+      progress.Clear();
+      err << Program << ": " << inputs[n].Name << ": Icon" << group.Index + 1 << ": " << why << '\n';
+      ++tally.WriteFailures;
+      tally.Failed = true;
+    };
     for (const TIconGroup& group : icons.Groups) {
       const std::string number = "-Icon" + std::to_string(group.Index + 1);
+      if (group.Images.empty()) {
+        iconFails(group, "no images (the icon names images the file lacks); nothing written");
+        continue;
+      }
       std::vector<std::size_t> chosen;
       if (o.HaveSize) {
         chosen.push_back(NearestImage(group, o.Size));
       } else {
         for (std::size_t i = 0; i < group.Images.size(); ++i) chosen.push_back(i);
       }
-      std::vector<std::vector<unsigned char>> bytes(chosen.size());
-      std::vector<const TIconImage*> images;
-      bool readable = true;
-      for (std::size_t k = 0; k < chosen.size(); ++k) {
-        images.push_back(&group.Images[chosen[k]]);
-        readable = readable && ReadImageBytes(readAt, *images.back(), bytes[k]);
-      }
-      if (!readable) {
-        progress.Clear();
-        err << Program << ": " << inputs[n].Name << ": Icon" << group.Index + 1 << ": an image cannot be read\n";
-        tally.Failed = true;
+      if (chosen.size() > MaxImagesPerIcon) {
+        iconFails(group, std::to_string(chosen.size()) + " images, more than any icon holds (" +
+                             std::to_string(MaxImagesPerIcon) + "); nothing written");
         continue;
       }
       bool allWritten = true;
       if (!o.Png) {
-        allWritten = WriteOutput(o, base + number + ".ico", BuildIcoFile(images, bytes), taken, err, progress);
+        std::vector<unsigned char> ico;
+        std::string why;
+        if (!BuildIcoOfImages(readAt, group, chosen, budget, ico, why)) {
+          iconFails(group, why);
+          continue;
+        }
+        allWritten = WriteOutput(o, base + number + ".ico", ico, taken, err, progress);
         if (allWritten) ++tally.Written;
       } else {
-        std::set<std::string> names;
-        for (std::size_t k = 0; k < images.size(); ++k) {
-          const TIconImage& image = *images[k];
+        std::map<std::string, int> copies;  // the images of one size and depth so far
+        for (std::size_t k : chosen) {
+          const TIconImage& image = group.Images[k];
           std::string name = base + number;
           if (!o.HaveSize) {
             const std::string stem = name + "-" + std::to_string(image.Width) + "x" + std::to_string(image.Height) + "-" +
                                      std::to_string(image.BitCount) + "bit";
-            name = stem;
-            for (int copy = 2; names.count(name); ++copy) name = stem + "-" + std::to_string(copy);
-            names.insert(name);
+            const int copy = ++copies[stem];
+            name = copy == 1 ? stem : stem + "-" + std::to_string(copy);
           }
           name += ".png";
           std::vector<unsigned char> png;
-          if (image.Png) {
-            png = std::move(bytes[k]);
-          } else {
-            TRgbaImage pixels;
-            if (!DecodeBitmapImage(bytes[k].data(), bytes[k].size(), pixels, problem)) {
-              progress.Clear();
-              err << Program << ": " << inputs[n].Name << ": Icon" << group.Index + 1 << ": " << image.Width << "x"
-                  << image.Height << " image: " << problem << '\n';
-              allWritten = false;
-              continue;
-            }
-            png = EncodePng(pixels);
+          std::string why;
+          if (!PngOfImage(readAt, image, decoder, budget, png, why)) {
+            progress.Clear();
+            err << Program << ": " << inputs[n].Name << ": Icon" << group.Index + 1 << ": " << image.Width << "x"
+                << image.Height << " image: " << why << '\n';
+            allWritten = false;
+            if (budget.Exhausted()) break;  // the rest of this file's images would be refused too
+            continue;
           }
           if (WriteOutput(o, name, png, taken, err, progress)) {
             ++tally.Written;
@@ -313,52 +341,206 @@ int Extract(const TOptions& o, std::ostream& err, bool terminal) {
 int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
   const std::string& input = o.Paths[0];
   const std::string& output = o.Paths[1];
+  if (ThumbnailLimitsOn) {
+    std::string problem;
+    if (!LimitThumbnailResources(problem)) err << Program << ": warning: " << problem << '\n';
+  }
   TInputFile file;
   TIconFile icons;
   TProgress progress(err, false, 0);
   TTally tally;
   if (!ReadInput({input, true}, file, icons, err, progress, tally)) return ExitSomeFileFailed;
-  const TIconGroup& first = icons.Groups.front();
-  std::string problem = "no image";
-  for (std::size_t i : ThumbnailOrder(first, o.Size)) {
-    std::vector<unsigned char> bytes;
-    TRgbaImage pixels;
-    if (!ReadImageBytes(file.Reader(), first.Images[i], bytes)) {
-      problem = "an image cannot be read";
-      continue;
-    }
-    if (!DecodeIconImage(bytes, pixels, problem)) continue;
-    const std::uint32_t side = std::max(pixels.Width, pixels.Height);
-    if (side > o.Size) {
-      // Reduced to fit, the aspect kept.
-      const auto fit = [&](std::uint32_t v) {
-        return std::max<std::uint32_t>(1, static_cast<std::uint32_t>((std::uint64_t{v} * o.Size + side / 2) / side));
-      };
-      pixels = ScaleDown(pixels, fit(pixels.Width), fit(pixels.Height));
-    }
-    // The PNG is whole in memory before OUT is touched. OUT is written in place, not
-    // replaced: a thumbnail service may hold it open and read it through its descriptor.
-    const std::vector<unsigned char> png = EncodePng(pixels, 3);
-    if (output == "-") {
-      MakeStandardOutputBinary();
-      out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-      if (!out.flush()) {
-        err << Program << ": standard output cannot be written\n";
-        return ExitSomeFileFailed;
-      }
-      return ExitOk;
-    }
-    if (!WriteFileInPlace(output, png, PngSignatureLength, problem)) {
-      err << Program << ": " << output << ": " << problem << '\n';
+  std::vector<unsigned char> png;
+  std::string problem;
+  if (!MakeThumbnail(icons, file.Reader(), o.Size, png, problem)) {
+    err << Program << ": " << input << ": Icon1: " << problem << '\n';
+    return ExitSomeFileFailed;
+  }
+  // The PNG is whole in memory before OUT is touched. OUT is written in place, not
+  // replaced: a thumbnail service may hold it open and read it through its descriptor.
+  if (output == "-") {
+    MakeStandardOutputBinary();
+    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    if (!out.flush()) {
+      err << Program << ": standard output cannot be written\n";
       return ExitSomeFileFailed;
     }
     return ExitOk;
   }
-  err << Program << ": " << input << ": Icon1: " << problem << '\n';
-  return ExitSomeFileFailed;
+  if (!WriteFileInPlace(output, png, PngSignatureLength, problem)) {
+    err << Program << ": " << output << ": " << problem << '\n';
+    return ExitSomeFileFailed;
+  }
+  return ExitOk;
 }
 
 }  // namespace
+
+TOutputBudget::TOutputBudget(std::uint64_t storedBytes)
+    : Pixels(ExtractPixelAllowance + ExtractPixelsPerInputByte * storedBytes),
+      Bytes(OutputBytesAllowance + OutputBytesPerInputByte * storedBytes),
+      Files(OutputFilesAllowance + storedBytes / InputBytesPerOutputFile) {}
+
+bool TOutputBudget::Output(std::uint64_t bytes, std::string& why) {
+  if (Files == 0) {
+    why = "more output files than this input may give (" + std::to_string(OutputFilesAllowance) + " and one for every " +
+          std::to_string(InputBytesPerOutputFile) + " bytes of it); not written";
+    return false;
+  }
+  if (bytes > Bytes) {
+    why = "more output than this input may give (" + std::to_string(OutputBytesPerInputByte) +
+          " times its size and 1 MB); not written";
+    return false;
+  }
+  --Files;
+  Bytes -= bytes;
+  return true;
+}
+
+TImageDecoder::TImageDecoder(const TReadAt& readAt, std::uint64_t& pixelsLeft) : FReadAt(readAt), FPixelsLeft(pixelsLeft) {}
+
+bool TImageDecoder::Decode(const TIconImage& image, TRgbaImage& out, std::string& problem) {
+  out = TRgbaImage();
+  const auto place = std::make_pair(image.Offset, image.DecodeBytes);
+  const auto failed = FFailed.find(place);
+  if (failed != FFailed.end()) {
+    problem = failed->second;
+    return false;
+  }
+  // Reading and checking the bytes costs about a quarter of what decoding a pixel does.
+  const std::uint64_t cost = std::uint64_t{image.Width} * image.Height + image.DecodeBytes / 4;
+  if (cost > FPixelsLeft) {
+    problem = "decoding it would pass this file's budget of decoded pixels; not decoded";
+    return false;
+  }
+  FPixelsLeft -= cost;
+  std::vector<unsigned char> bytes;
+  bool decoded = false;
+  if (!ReadImageBytes(FReadAt, image, bytes, true)) {
+    problem = image.DecodeBytes > MaxImageBytes ? "the image is larger than any icon image" : "the image cannot be read";
+  } else {
+    decoded = DecodeIconImage(bytes, out, problem);
+  }
+  if (!decoded) FFailed.emplace(place, problem);
+  return decoded;
+}
+
+bool TImageDecoder::Made(const TIconImage& image, std::vector<unsigned char>& png) const {
+  if (FMadePlace != std::make_pair(image.Offset, image.Size)) return false;
+  png = FMade;
+  return true;
+}
+
+void TImageDecoder::Keep(const TIconImage& image, const std::vector<unsigned char>& png) {
+  FMadePlace = std::make_pair(image.Offset, image.Size);
+  FMade = png;
+}
+
+bool PngOfImage(const TReadAt& readAt, const TIconImage& image, TImageDecoder& decoder, TOutputBudget& budget,
+                std::vector<unsigned char>& png, std::string& why) {
+  png.clear();
+  if (budget.Files == 0) return budget.Output(0, why);  // says why, before any work
+  if (decoder.Made(image, png)) {
+    if (budget.Output(png.size(), why)) return true;
+    png.clear();
+    return false;
+  }
+  TRgbaImage pixels;
+  // A PNG image is written only when the tool's own decoder reads it whole.
+  if (!decoder.Decode(image, pixels, why)) return false;
+  if (image.Png) {
+    if (image.Size > MaxImageBytes) {
+      why = "the image is larger than any icon image";
+      return false;
+    }
+    if (!budget.Output(image.Size, why)) return false;
+    if (!ReadImageBytes(readAt, image, png)) {
+      why = "the image cannot be read";
+      return false;
+    }
+    decoder.Keep(image, png);
+    return true;
+  }
+  const std::uint64_t encoding = EncodeCostPerPixel * pixels.Width * pixels.Height;
+  if (encoding > budget.Pixels) {
+    why = "encoding it would pass this file's budget of pixels; not written";
+    return false;
+  }
+  budget.Pixels -= encoding;
+  png = EncodePng(pixels);
+  if (!budget.Output(png.size(), why)) {
+    png.clear();
+    return false;
+  }
+  decoder.Keep(image, png);
+  return true;
+}
+
+bool BuildIcoOfImages(const TReadAt& readAt, const TIconGroup& group, const std::vector<std::size_t>& chosen,
+                      TOutputBudget& budget, std::vector<unsigned char>& ico, std::string& why) {
+  ico.clear();
+  if (chosen.empty()) {
+    why = "no images; nothing written";
+    return false;
+  }
+  // An image that several entries name is read, held and written once.
+  std::map<std::pair<std::uint64_t, std::uint32_t>, std::vector<unsigned char>> held;
+  std::uint64_t total = 6 + 16 * std::uint64_t{chosen.size()};
+  for (std::size_t k : chosen) {
+    const TIconImage& image = group.Images[k];
+    if (image.Size > MaxImageBytes) {
+      why = "an image is larger than any icon image; nothing written";
+      return false;
+    }
+    if (held.emplace(std::make_pair(image.Offset, image.Size), std::vector<unsigned char>()).second) total += image.Size;
+  }
+  if (total > Max32Bytes) {
+    why = "the icon file would be larger than its directory can address; nothing written";
+    return false;
+  }
+  if (!budget.Output(total, why)) return false;
+  std::vector<const TIconImage*> images;
+  std::vector<const std::vector<unsigned char>*> bytes;
+  for (std::size_t k : chosen) {
+    const TIconImage& image = group.Images[k];
+    std::vector<unsigned char>& b = held[std::make_pair(image.Offset, image.Size)];
+    if (b.size() != image.Size && !ReadImageBytes(readAt, image, b)) {
+      why = "an image cannot be read; nothing written";
+      return false;
+    }
+    images.push_back(&image);
+    bytes.push_back(&b);
+  }
+  ico = BuildIcoFile(images, bytes);
+  return true;
+}
+
+bool MakeThumbnail(const TIconFile& icons, const TReadAt& readAt, std::uint32_t size, std::vector<unsigned char>& png,
+                   std::string& problem) {
+  png.clear();
+  problem = "the icon has no images";
+  if (icons.Groups.empty()) return false;
+  const TIconGroup& first = icons.Groups.front();
+  std::uint64_t pixelsLeft = ThumbnailPixels;
+  TImageDecoder decoder(readAt, pixelsLeft);
+  for (std::size_t i : ThumbnailOrder(first, size)) {
+    TRgbaImage pixels;
+    if (!decoder.Decode(first.Images[i], pixels, problem)) continue;
+    const std::uint32_t side = std::max(pixels.Width, pixels.Height);
+    if (side > size) {
+      // Reduced to fit, the aspect kept.
+      const auto fit = [&](std::uint32_t v) {
+        return std::max<std::uint32_t>(1, static_cast<std::uint32_t>((std::uint64_t{v} * size + side / 2) / side));
+      };
+      pixels = ScaleDown(pixels, fit(pixels.Width), fit(pixels.Height));
+    }
+    png = EncodePng(pixels, 3);
+    return true;
+  }
+  return false;
+}
+
+void SetThumbnailLimits(bool on) { ThumbnailLimitsOn = on; }
 
 std::size_t NearestImage(const TIconGroup& group, std::uint32_t size) {
   std::size_t best = 0;
@@ -393,6 +575,13 @@ std::vector<std::size_t> ThumbnailOrder(const TIconGroup& group, std::uint32_t s
 
 std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
                                         const std::vector<std::vector<unsigned char>>& bytes) {
+  std::vector<const std::vector<unsigned char>*> pointers;
+  for (const auto& b : bytes) pointers.push_back(&b);
+  return BuildIcoFile(images, pointers);
+}
+
+std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& images,
+                                        const std::vector<const std::vector<unsigned char>*>& bytes) {
   std::vector<unsigned char> out;
   auto put16 = [&out](std::uint32_t v) {
     out.push_back(static_cast<unsigned char>(v));
@@ -406,6 +595,8 @@ std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& im
   put16(1);
   put16(static_cast<std::uint32_t>(images.size()));
   std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+  std::map<const std::vector<unsigned char>*, std::uint32_t> placed;  // the same bytes laid out once
+  std::vector<const std::vector<unsigned char>*> order;
   for (std::size_t i = 0; i < images.size(); ++i) {
     const TIconImage& image = *images[i];
     out.push_back(image.EntryWidth);
@@ -414,11 +605,15 @@ std::vector<unsigned char> BuildIcoFile(const std::vector<const TIconImage*>& im
     out.push_back(image.EntryReserved);
     put16(image.EntryPlanes);
     put16(image.EntryBitCount);
-    put32(static_cast<std::uint32_t>(bytes[i].size()));
-    put32(offset);
-    offset += static_cast<std::uint32_t>(bytes[i].size());
+    put32(static_cast<std::uint32_t>(bytes[i]->size()));
+    const auto at = placed.emplace(bytes[i], offset);
+    put32(at.first->second);
+    if (at.second) {
+      order.push_back(bytes[i]);
+      offset += static_cast<std::uint32_t>(bytes[i]->size());
+    }
   }
-  for (const auto& b : bytes) out.insert(out.end(), b.begin(), b.end());
+  for (const auto* b : order) out.insert(out.end(), b->begin(), b->end());
   return out;
 }
 
@@ -448,7 +643,8 @@ std::string JsonString(const std::string& text) {
       continue;
     }
     // A well-formed UTF-8 sequence is kept; anything else is one replacement character.
-    const std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    // Lead bytes C2-DF open two bytes, E0-EF three, F0-F4 four; 80-C1 and F5-FF none.
+    const std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
     bool good = length && i + length <= n;
     std::uint32_t code = length == 4 ? c & 7 : length == 3 ? c & 15 : c & 31;
     for (std::size_t k = 1; good && k < length; ++k) {

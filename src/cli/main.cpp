@@ -16,6 +16,7 @@
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   const bool terminal = GLYPHDOCK_ISATTY(2) != 0;
+  SetThumbnailLimits(true);
   const int status = RunExportTool(argc, argv, std::cout, std::cerr, terminal);
   std::cout.flush();
   return std::cout.good() ? status : 1;

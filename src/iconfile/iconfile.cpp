@@ -57,7 +57,9 @@ public:
   bool Read(std::uint64_t offset, void* buffer, std::size_t length) const {
     return Inside(offset, length) && (length == 0 || FReadAt(offset, buffer, length));
   }
+  // The buffer is sized only once the stated length is known to lie inside the file.
   bool Read(std::uint64_t offset, TBytes& out, std::size_t length) const {
+    if (!Inside(offset, length)) return false;
     out.resize(length);
     return Read(offset, out.data(), length);
   }
@@ -114,6 +116,7 @@ struct TImageFacts {
   bool Png = false;
   std::uint32_t Width = 0, Height = 0;
   std::uint16_t BitCount = 0;
+  std::uint32_t DecodeBytes = 0;
   std::uint64_t Pixels() const { return std::uint64_t(Width) * Height; }
 };
 
@@ -217,6 +220,7 @@ private:
         return;
       }
       if (std::equal(frame + 4, frame + 8, "IEND")) {
+        facts.DecodeBytes = static_cast<std::uint32_t>(at + ChunkFrame);  // the decoder stops here
         facts.Sound = true;
         return;
       }
@@ -279,6 +283,10 @@ private:
     facts.Width = static_cast<std::uint32_t>(width);
     facts.Height = static_cast<std::uint32_t>(rows);
     facts.BitCount = static_cast<std::uint16_t>(bits);
+    // The mask rows after the colour rows are all the decoder reads; the rest of a
+    // stated length (however large) is never read.
+    const std::uint64_t maskRows = (static_cast<std::uint64_t>(width) + 31) / 32 * 4 * static_cast<std::uint64_t>(rows);
+    facts.DecodeBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, header + colours * 4 + colourRows + maskRows));
     facts.Sound = true;
   }
 
@@ -305,6 +313,7 @@ TIconImage MakeImage(const unsigned char* entry, std::uint32_t bytes, std::uint1
   image.Png = facts.Png;
   image.Offset = place.first;
   image.Size = place.second;
+  image.DecodeBytes = facts.DecodeBytes;
   image.Sound = facts.Sound;
   return image;
 }
@@ -372,6 +381,40 @@ std::vector<std::size_t> PickedEntries(const unsigned char* entries, std::size_t
 // icons of small images, or 500 whose every image is 256 x 256, or 30 of 1024 x 1024.
 constexpr std::uint64_t MaxDecodedPixels = 32u << 20;
 constexpr std::uint64_t ExtractionCost = 32u << 10;
+// Images listed over all of a file's icons (each group's entries, counted again for every
+// icon that names the same group data). Real libraries list a few thousand (shell32.dll
+// about 1,400), each entry 14 bytes of its own group data; a file whose icons share one
+// group of thousands of entries would make the listing grow as icons times entries.
+// Charged before a group's entries are looked up: 4,096 and one for each 8 bytes of the
+// file, never more than 65,536 (a few megabytes of listing).
+constexpr std::size_t ListedImagesAllowance = 4096;
+constexpr std::uint64_t FileBytesPerListedImage = 8;
+constexpr std::size_t MaxListedImages = 65536;
+
+// The budgets of planning a file's icons, each charged before the work it pays for.
+class TPlanBudget {
+public:
+  explicit TPlanBudget(const TSource& src)
+      : FSrc(src),
+        FImagesLeft(static_cast<std::size_t>(
+            std::min<std::uint64_t>(MaxListedImages, ListedImagesAllowance + src.Size() / FileBytesPerListedImage))) {}
+  // One more icon to extract: the extraction itself.
+  bool Icon() { return Pixels(ExtractionCost); }
+  bool Pixels(std::uint64_t pixels) {
+    FPixels += pixels;
+    return FPixels <= MaxDecodedPixels || FSrc.Fail("extracting the file's icons would decode too many pixels");
+  }
+  bool Entries(std::size_t count) {
+    if (count > FImagesLeft) return FSrc.Fail("the file's icons list more images than any icon library");
+    FImagesLeft -= count;
+    return true;
+  }
+
+private:
+  const TSource& FSrc;
+  std::uint64_t FPixels = 0;
+  std::size_t FImagesLeft;
+};
 
 // ---- .ico files -------------------------------------------------------------------------
 // Reserved 0, type 1 (icons) or 2 (cursors), at least one image. The shell shows an icon
@@ -466,7 +509,7 @@ public:
     return Plan();
   }
 
-  const std::vector<TIconGroup>& Groups() const { return FGroups; }
+  std::vector<TIconGroup> TakeGroups() { return std::move(FGroups); }
 
 private:
   // The icon groups as the shell numbers them: the entries of the group type directory it
@@ -480,15 +523,16 @@ private:
     auto imageOf = [&](std::uint16_t id) {
       return iconDir == FDirs.end() ? FFirstData.end() : FFirstData.find(FindById(iconDir->second, id));
     };
-    std::uint64_t pixels = 0;
+    TPlanBudget budget(FSrc);
     for (std::size_t k = 0; k < groupDir->second.Count(); ++k) {
-      pixels += ExtractionCost;
+      if (!budget.Icon()) return false;
       TIconGroup group;
       group.Index = static_cast<std::uint32_t>(k);
       const auto data = FFirstData.find(FRoot + (groupDir->second.Target(k) & 0x7FFFFFFFu));
       const auto found = data == FFirstData.end() ? FGroups_.end() : FGroups_.find(data->second);
       if (found != FGroups_.end()) {
         const TGroupData& g = found->second;
+        if (!budget.Entries(g.Entries.size() / GroupEntryBytes)) return false;
         std::uint64_t largest = 0;
         if (!g.Read || g.Entries.empty()) {
           const auto zero = imageOf(0);
@@ -499,7 +543,7 @@ private:
             if (image != FFirstData.end()) largest = std::max(largest, FImages.Measured(image->second).Pixels());
           }
         }
-        pixels += largest;
+        if (!budget.Pixels(largest)) return false;
         for (std::size_t i = 0; i < g.Entries.size() / GroupEntryBytes; ++i) {
           const unsigned char* e = &g.Entries[i * GroupEntryBytes];
           const std::uint16_t id = U16(e + 12);
@@ -510,7 +554,6 @@ private:
       }
       FGroups.push_back(std::move(group));
     }
-    if (pixels > MaxDecodedPixels) return FSrc.Fail("extracting the file's icons would decode too many pixels");
     return true;
   }
 
@@ -706,7 +749,7 @@ bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out) {
   }
   TResourceWalk walk(src, root, sections);
   if (!walk.Run()) return false;
-  out.Groups = walk.Groups();
+  out.Groups = walk.TakeGroups();
   return true;
 }
 
@@ -802,22 +845,27 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
     if (block.Type == NeResIcon) iconBlock = &block;
   }
   if (!groupBlock || !iconBlock) return true;
+  // The shell's lookup takes the last icon entry with the number: indexed once, so each
+  // lookup costs a search, not a walk of the block.
+  std::map<std::uint16_t, TPlace> iconById;
+  for (std::size_t j = 0; j < iconBlock->Entries.size() / 12; ++j)
+    iconById[U16(&iconBlock->Entries[j * 12 + 6])] = place(&iconBlock->Entries[j * 12]);
   auto imageOf = [&](std::uint16_t id, TPlace& p) {
-    bool found = false;
-    for (std::size_t j = 0; j < iconBlock->Entries.size() / 12; ++j)
-      if (U16(&iconBlock->Entries[j * 12 + 6]) == id) {
-        p = place(&iconBlock->Entries[j * 12]);
-        found = true;
-      }
-    return found;
+    const auto found = iconById.find(id);
+    if (found == iconById.end()) return false;
+    p = found->second;
+    return true;
   };
-  std::uint64_t pixels = 0;
+  TPlanBudget budget(src);
+  const TGroupData noGroup;
   for (std::size_t k = 0; k < groupBlock->Entries.size() / 12; ++k) {
-    pixels += ExtractionCost;
+    if (!budget.Icon()) return false;
     TIconGroup group;
     group.Index = static_cast<std::uint32_t>(k);
-    const TGroupData& g = groupData[place(&groupBlock->Entries[k * 12])];
+    const auto data = groupData.find(place(&groupBlock->Entries[k * 12]));
+    const TGroupData& g = data == groupData.end() ? noGroup : data->second;
     const std::size_t count = g.Entries.size() / GroupEntryBytes;
+    if (!budget.Entries(count)) return false;
     std::uint64_t largest = 0;
     TPlace p;
     if (!g.Read || count == 0) {
@@ -827,7 +875,7 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
         if (imageOf(static_cast<std::uint16_t>(U16(&g.Entries[i * GroupEntryBytes + 12]) | 0x8000), p))
           largest = std::max(largest, images.Measured(p).Pixels());
     }
-    pixels += largest;
+    if (!budget.Pixels(largest)) return false;
     for (std::size_t i = 0; i < count; ++i) {
       const unsigned char* e = &g.Entries[i * GroupEntryBytes];
       if (!imageOf(static_cast<std::uint16_t>(U16(e + 12) | 0x8000), p)) continue;  // the shell finds no icon for it
@@ -835,7 +883,6 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
     }
     out.Groups.push_back(std::move(group));
   }
-  if (pixels > MaxDecodedPixels) return src.Fail("extracting the file's icons would decode too many pixels");
   return true;
 }
 
@@ -889,7 +936,12 @@ TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt) {
   return file;
 }
 
-bool ReadImageBytes(const TReadAt& readAt, const TIconImage& image, std::vector<unsigned char>& out) {
-  out.resize(image.Size);
-  return image.Size == 0 || readAt(image.Offset, out.data(), image.Size);
+bool ReadImageBytes(const TReadAt& readAt, const TIconImage& image, std::vector<unsigned char>& out, bool forDecoding) {
+  const std::uint32_t length = forDecoding ? image.DecodeBytes : image.Size;
+  out.clear();
+  if (length > MaxImageBytes) return false;
+  out.resize(length);
+  if (length == 0 || readAt(image.Offset, out.data(), length)) return true;
+  out.clear();
+  return false;
 }

@@ -34,6 +34,9 @@ struct TIconImage {
   bool Png = false;
   std::uint64_t Offset = 0;  // the image's bytes in the file
   std::uint32_t Size = 0;
+  // The bytes from Offset that the decoders read: a bitmap's header, colour table,
+  // colour rows and mask rows; a PNG's chunks up to its end chunk. At most Size.
+  std::uint32_t DecodeBytes = 0;
   // The image is wholly inside the file and of a form the decoders measure safely. In a
   // sound file only an .ico image the shell never picks (for its 32 x 32 request) may be
   // unsound, e.g. one cut short by the end of the file: leave such an image out.
@@ -60,5 +63,14 @@ struct TIconFile {
 // Walks a byte source of the given size.
 TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt);
 
-// The bytes of one image, exactly as stored.
-bool ReadImageBytes(const TReadAt& readAt, const TIconImage& image, std::vector<unsigned char>& out);
+// No icon image any decoder here reads is larger: a 1024 x 1024 bitmap at 32 bits with
+// its mask is about 4.2 MB, a 2048 x 2048 PNG holding 16-bit RGBA uncompressed 32 MB.
+// An image whose stated length is larger is never read into memory (the length may be
+// that of a sparse file's hole, gigabytes that are not there).
+constexpr std::uint32_t MaxImageBytes = 48u << 20;
+
+// The bytes of one image: exactly as stored (Size bytes), or only those the decoders
+// read (DecodeBytes). False, with `out` empty, when the length is over MaxImageBytes
+// (checked before anything is allocated) or the bytes cannot be read.
+bool ReadImageBytes(const TReadAt& readAt, const TIconImage& image, std::vector<unsigned char>& out,
+                    bool forDecoding = false);

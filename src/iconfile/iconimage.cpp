@@ -44,70 +44,59 @@ TChannel Channel(std::uint32_t mask) {
 
 bool DecodeBitmapImage(const unsigned char* data, std::size_t size, TRgbaImage& out, std::string& problem) {
   out = TRgbaImage();
-  if (size < 4) {
-    problem = "the bitmap header is cut short";
+  const TByteView view(data, size);
+  auto fail = [&](const char* why) {
+    problem = why;
+    out = TRgbaImage();
     return false;
-  }
-  const std::uint32_t headerSize = U32(data);
+  };
+  const unsigned char* head = view.At(0, 4);
+  if (!head) return fail("the bitmap header is cut short");
+  const std::uint32_t headerSize = U32(head);
   std::int64_t width = 0, height = 0;
   std::uint32_t bits = 0, compression = 0, coloursUsed = 0;
   std::size_t paletteEntrySize = 4;
   if (headerSize == 12) {
-    if (size < 12) {
-      problem = "the bitmap header is cut short";
-      return false;
-    }
-    width = U16(data + 4);
-    height = U16(data + 6);
-    bits = U16(data + 10);
+    if (!(head = view.At(0, 12))) return fail("the bitmap header is cut short");
+    width = U16(head + 4);
+    height = U16(head + 6);
+    bits = U16(head + 10);
     paletteEntrySize = 3;
-  } else if (headerSize >= 40 && headerSize <= size) {
-    width = static_cast<std::int32_t>(U32(data + 4));
-    height = static_cast<std::int32_t>(U32(data + 8));
-    bits = U16(data + 14);
-    compression = U32(data + 16);
-    coloursUsed = U32(data + 32);
+  } else if (headerSize >= 40 && view.Has(0, headerSize)) {
+    head = view.At(0, 40);
+    width = static_cast<std::int32_t>(U32(head + 4));
+    height = static_cast<std::int32_t>(U32(head + 8));
+    bits = U16(head + 14);
+    compression = U32(head + 16);
+    coloursUsed = U32(head + 32);
   } else {
-    problem = "the bitmap header has an unknown size";
-    return false;
+    return fail("the bitmap header has an unknown size");
   }
   const bool topDown = height < 0;
   // The height counts the colour rows and the mask rows.
   const std::int64_t rows = (topDown ? -height : height) / 2;
-  if (width < 1 || rows < 1 || width > MaxIconSide || rows > MaxIconSide) {
-    problem = "the bitmap's size is out of range";
-    return false;
-  }
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    problem = "the bitmap has an unsupported number of bits a pixel";
-    return false;
-  }
+  if (width < 1 || rows < 1 || width > MaxIconSide || rows > MaxIconSide) return fail("the bitmap's size is out of range");
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    return fail("the bitmap has an unsupported number of bits a pixel");
   const bool bitFields = compression == 3 || compression == 6;
-  if (!(compression == 0 || (bitFields && (bits == 16 || bits == 32)))) {
-    problem = "the bitmap is compressed";
-    return false;
-  }
+  if (!(compression == 0 || (bitFields && (bits == 16 || bits == 32)))) return fail("the bitmap is compressed");
 
   std::size_t at = headerSize;
   TChannel red, green, blue, alpha;
   if (bitFields) {
     // An info header of 40 bytes is followed by the masks; longer headers hold them.
-    const std::size_t maskCount = compression == 6 ? 4 : 3;
-    std::size_t maskAt = 40;
-    if (headerSize == 40) {
-      if (size < 40 + maskCount * 4) {
-        problem = "the bitmap's colour masks are cut short";
-        return false;
-      }
-      at += maskCount * 4;
-    } else if (headerSize < 40 + maskCount * 4) {
-      problem = "the bitmap's colour masks are cut short";
-      return false;
-    }
-    red = Channel(U32(data + maskAt));
-    green = Channel(U32(data + maskAt + 4));
-    blue = Channel(U32(data + maskAt + 8));
-    if (compression == 6 || headerSize >= 56) alpha = Channel(U32(data + maskAt + 12));
+    const std::size_t maskCount = compression == 6 || headerSize >= 56 ? 4 : 3;
+    const bool masksFollow = headerSize == 40;
+    if (!masksFollow && headerSize < 40 + (compression == 6 ? 4 : 3) * 4)
+      return fail("the bitmap's colour masks are cut short");
+    const std::size_t inside = masksFollow ? (compression == 6 ? 4 : 3) : maskCount;
+    const unsigned char* masks = view.At(40, inside * 4);
+    if (!masks) return fail("the bitmap's colour masks are cut short");
+    if (masksFollow) at += inside * 4;
+    red = Channel(U32(masks));
+    green = Channel(U32(masks + 4));
+    blue = Channel(U32(masks + 8));
+    if (inside == 4) alpha = Channel(U32(masks + 12));
   } else if (bits == 16) {
     red = Channel(0x7C00);
     green = Channel(0x03E0);
@@ -128,16 +117,13 @@ bool DecodeBitmapImage(const unsigned char* data, std::size_t size, TRgbaImage& 
   } else if (headerSize != 12) {
     tableEntries = coloursUsed <= 256 ? coloursUsed : 256;
   }
-  const std::size_t tableAt = at;
+  const unsigned char* table = view.At(at, tableEntries * paletteEntrySize);
+  if (!table) return fail("the bitmap's colour table is cut short");
   at += tableEntries * paletteEntrySize;
-  if (at > size) {
-    problem = "the bitmap's colour table is cut short";
-    return false;
-  }
   std::uint8_t palette[256][3] = {};
   if (bits <= 8) {
     for (std::size_t i = 0; i < tableEntries; ++i) {
-      const unsigned char* e = data + tableAt + i * paletteEntrySize;
+      const unsigned char* e = table + i * paletteEntrySize;
       palette[i][0] = e[2];
       palette[i][1] = e[1];
       palette[i][2] = e[0];
@@ -147,13 +133,10 @@ bool DecodeBitmapImage(const unsigned char* data, std::size_t size, TRgbaImage& 
   const std::uint32_t w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(rows);
   const std::size_t colourStride = (static_cast<std::size_t>(w) * bits + 31) / 32 * 4;
   const std::size_t maskStride = (static_cast<std::size_t>(w) + 31) / 32 * 4;
-  if (size - at < colourStride * h) {
-    problem = "the bitmap's pixels are cut short";
-    return false;
-  }
-  const unsigned char* colourRows = data + at;
-  const bool hasMask = size - at - colourStride * h >= maskStride * h;
-  const unsigned char* maskRows = colourRows + colourStride * h;
+  const unsigned char* colourRows = view.At(at, colourStride * h);
+  if (!colourRows) return fail("the bitmap's pixels are cut short");
+  // Missing mask rows mean an opaque image.
+  const unsigned char* maskRows = view.At(at + colourStride * h, maskStride * h);
 
   out.Width = w;
   out.Height = h;
@@ -161,14 +144,13 @@ bool DecodeBitmapImage(const unsigned char* data, std::size_t size, TRgbaImage& 
   bool anyAlpha = false;
   for (std::uint32_t y = 0; y < h; ++y) {
     const std::uint32_t stored = topDown ? y : h - 1 - y;
-    const unsigned char* row = colourRows + stored * colourStride;
+    const unsigned char* row = colourRows + stored * colourStride;  // colourStride bytes, inside the view
     std::uint8_t* px = &out.Pixels[static_cast<std::size_t>(y) * w * 4];
     for (std::uint32_t x = 0; x < w; ++x, px += 4) {
       if (bits <= 8) {
         const std::uint32_t bit = x * bits;
         const unsigned index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
-        const std::uint8_t* c = palette[index < tableEntries ? index : 0];
-        if (index < tableEntries) std::copy(c, c + 3, px);
+        if (index < tableEntries) std::copy(palette[index], palette[index] + 3, px);
         px[3] = 255;
       } else if (bits == 24) {
         px[0] = row[x * 3 + 2];
@@ -190,10 +172,10 @@ bool DecodeBitmapImage(const unsigned char* data, std::size_t size, TRgbaImage& 
   if (ownAlpha) return true;
   for (std::uint32_t y = 0; y < h; ++y) {
     const std::uint32_t stored = topDown ? y : h - 1 - y;
-    const unsigned char* row = maskRows + stored * maskStride;
+    const unsigned char* row = maskRows ? maskRows + stored * maskStride : nullptr;
     std::uint8_t* px = &out.Pixels[static_cast<std::size_t>(y) * w * 4];
     for (std::uint32_t x = 0; x < w; ++x, px += 4) {
-      const bool clear = hasMask && (row[x / 8] >> (7 - x % 8) & 1);
+      const bool clear = row && (row[x / 8] >> (7 - x % 8) & 1);
       px[3] = clear ? 0 : 255;
     }
   }

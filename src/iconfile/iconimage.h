@@ -14,6 +14,21 @@ struct TRgbaImage {
   std::vector<std::uint8_t> Pixels;  // Width * Height * 4
 };
 
+// A bounded view of bytes: every part a decoder reads is asked for by place and length
+// and checked against the view's end, as the icon-file reader's reads are checked
+// against the file's; a part that is not wholly inside gives nullptr.
+class TByteView {
+public:
+  TByteView(const unsigned char* data, std::size_t size) : FData(data), FSize(data ? size : 0) {}
+  std::size_t Size() const { return FSize; }
+  bool Has(std::size_t at, std::size_t length) const { return at <= FSize && length <= FSize - at; }
+  const unsigned char* At(std::size_t at, std::size_t length) const { return Has(at, length) ? FData + at : nullptr; }
+
+private:
+  const unsigned char* FData;
+  std::size_t FSize;
+};
+
 // Images larger than this a side are no icons; the decoders refuse them before they
 // allocate anything.
 constexpr std::uint32_t MaxIconSide = 4096;

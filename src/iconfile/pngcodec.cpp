@@ -35,18 +35,28 @@ unsigned Paeth(int a, int b, int c) {
 
 // Undoes (decode) or applies (encode) one row's filter; `bpp` is bytes a pixel, at least 1.
 // `prior` is the row above as it is unfiltered, all zero for the first.
+// One loop a filter type: the type is asked once a row, not once a byte.
 void Unfilter(unsigned type, unsigned char* row, const unsigned char* prior, std::size_t length, std::size_t bpp) {
-  for (std::size_t i = 0; i < length; ++i) {
-    const unsigned a = i >= bpp ? row[i - bpp] : 0, b = prior[i], c = i >= bpp ? prior[i - bpp] : 0;
-    unsigned add = 0;
-    switch (type) {
-      case 1: add = a; break;
-      case 2: add = b; break;
-      case 3: add = (a + b) / 2; break;
-      case 4: add = Paeth(a, b, c); break;
-      default: break;
-    }
-    row[i] = static_cast<unsigned char>(row[i] + add);
+  const std::size_t lead = std::min(bpp, length);  // bytes without a left neighbour
+  switch (type) {
+    case 1:
+      for (std::size_t i = bpp; i < length; ++i) row[i] = static_cast<unsigned char>(row[i] + row[i - bpp]);
+      break;
+    case 2:
+      for (std::size_t i = 0; i < length; ++i) row[i] = static_cast<unsigned char>(row[i] + prior[i]);
+      break;
+    case 3:
+      for (std::size_t i = 0; i < lead; ++i) row[i] = static_cast<unsigned char>(row[i] + prior[i] / 2);
+      for (std::size_t i = lead; i < length; ++i)
+        row[i] = static_cast<unsigned char>(row[i] + (row[i - bpp] + prior[i]) / 2);
+      break;
+    case 4:
+      for (std::size_t i = 0; i < lead; ++i) row[i] = static_cast<unsigned char>(row[i] + prior[i]);
+      for (std::size_t i = lead; i < length; ++i)
+        row[i] = static_cast<unsigned char>(row[i] + Paeth(row[i - bpp], prior[i], prior[i - bpp]));
+      break;
+    default:
+      break;
   }
 }
 
@@ -115,30 +125,82 @@ std::vector<unsigned char> EncodePng(const TRgbaImage& image, int level) {
   return out;
 }
 
+namespace {
+
+// Inflates the image data chunk by chunk straight into the rows' buffer, which holds
+// exactly what the header's sides need: no chunk is copied, and no more is produced than
+// the image can use.
+class TInflater {
+public:
+  TInflater() { FOk = inflateInit(&FStream) == Z_OK; }
+  ~TInflater() {
+    if (FOk) inflateEnd(&FStream);
+  }
+  TInflater(const TInflater&) = delete;
+  TInflater& operator=(const TInflater&) = delete;
+  void Into(unsigned char* out, std::size_t size) {
+    FStream.next_out = out;
+    FStream.avail_out = static_cast<uInt>(size);
+  }
+  // Feeds one chunk's data; false when the data is damaged.
+  bool Feed(const unsigned char* data, std::size_t length) {
+    if (!FOk) return false;
+    FStream.next_in = const_cast<unsigned char*>(data);
+    FStream.avail_in = static_cast<uInt>(length);
+    while (FStream.avail_in > 0 && FStream.avail_out > 0 && !FEnded) {
+      const int z = inflate(&FStream, Z_NO_FLUSH);
+      if (z == Z_STREAM_END) FEnded = true;
+      else if (z != Z_OK) return false;
+    }
+    return true;  // data beyond the image is ignored
+  }
+  bool Full() const { return FOk && FStream.avail_out == 0; }
+
+private:
+  z_stream FStream{};
+  bool FOk = false, FEnded = false;
+};
+
+}  // namespace
+
 bool DecodePng(const unsigned char* data, std::size_t size, TRgbaImage& out, std::string& problem) {
   out = TRgbaImage();
+  const TByteView view(data, size);
   if (!IsPng(data, size)) {
     problem = "not a PNG image";
     return false;
   }
   std::uint32_t width = 0, height = 0;
   unsigned depth = 0, colourType = 0, interlace = 0;
-  bool haveHeader = false, ended = false;
+  bool haveHeader = false, ended = false, damaged = false;
   std::uint8_t palette[256][4];
   std::size_t paletteSize = 0;
   int transparentGrey = -1, transparentRgb[3] = {-1, -1, -1};
-  std::vector<unsigned char> packed;
   for (std::size_t i = 0; i < 256; ++i) palette[i][0] = palette[i][1] = palette[i][2] = 0, palette[i][3] = 255;
+  unsigned bitsPerPixel = 0;
+  std::vector<unsigned char> raw;  // sized when the first data chunk comes, after the header
+  TInflater inflater;
+
+  // The seven passes of an interlaced image, or one pass of the whole.
+  struct TPass {
+    std::uint32_t X0, Y0, Dx, Dy;
+  };
+  static const TPass Adam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                 {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  static const TPass Whole[1] = {{0, 0, 1, 1}};
+  const TPass* passes = Whole;
+  int passCount = 1;
 
   std::size_t at = 8;
   while (!ended) {
-    if (size - at < 12) {
+    const unsigned char* frame = view.At(at, 8);
+    if (!frame) {
       problem = "the PNG image is cut short";
       return false;
     }
-    const std::uint32_t length = U32Be(data + at);
-    const unsigned char* kind = data + at + 4;
-    if (length > size - at - 12) {
+    const std::uint32_t length = U32Be(frame);
+    const unsigned char* kind = view.At(at + 4, std::size_t{length} + 8);  // type, body, CRC
+    if (!kind) {
       problem = "the PNG image is cut short";
       return false;
     }
@@ -175,6 +237,9 @@ bool DecodePng(const unsigned char* data, std::size_t size, TRgbaImage& out, std
         problem = "the PNG image's size is out of range";
         return false;
       }
+      const unsigned channels = colourType == 0 || colourType == 3 ? 1 : colourType == 2 ? 3 : colourType == 4 ? 2 : 4;
+      bitsPerPixel = channels * depth;
+      if (interlace) passes = Adam7, passCount = 7;
     } else if (name == "PLTE") {
       if (length % 3 || length / 3 > 256 || length == 0) {
         problem = "the PNG palette is malformed";
@@ -191,7 +256,17 @@ bool DecodePng(const unsigned char* data, std::size_t size, TRgbaImage& out, std
         for (int c = 0; c < 3; ++c) transparentRgb[c] = body[c * 2] << 8 | body[c * 2 + 1];
       }
     } else if (name == "IDAT") {
-      packed.insert(packed.end(), body, body + length);
+      if (raw.empty()) {
+        std::size_t expected = 0;
+        for (int p = 0; p < passCount; ++p) {
+          const std::size_t pw = (width - passes[p].X0 + passes[p].Dx - 1) / passes[p].Dx;
+          const std::size_t ph = (height - passes[p].Y0 + passes[p].Dy - 1) / passes[p].Dy;
+          if (pw && ph) expected += ph * (1 + (pw * bitsPerPixel + 7) / 8);
+        }
+        raw.resize(expected);
+        inflater.Into(raw.data(), raw.size());
+      }
+      damaged = damaged || !inflater.Feed(body, length);
     } else if (name == "IEND") {
       ended = true;
     } else if (!(kind[0] & 0x20)) {
@@ -199,38 +274,17 @@ bool DecodePng(const unsigned char* data, std::size_t size, TRgbaImage& out, std
       return false;
     }
   }
+  if (damaged || raw.empty() || !inflater.Full()) {
+    problem = "the PNG image's data is damaged or cut short";
+    return false;
+  }
   if (colourType == 3 && paletteSize == 0) {
     problem = "the PNG image has no palette";
     return false;
   }
 
   const unsigned channels = colourType == 0 || colourType == 3 ? 1 : colourType == 2 ? 3 : colourType == 4 ? 2 : 4;
-  const std::size_t bitsPerPixel = std::size_t{channels} * depth;
   const std::size_t bpp = std::max<std::size_t>(1, bitsPerPixel / 8);
-  // The seven passes of an interlaced image, or one pass of the whole.
-  struct TPass {
-    std::uint32_t X0, Y0, Dx, Dy;
-  };
-  static const TPass Adam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                 {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-  static const TPass Whole[1] = {{0, 0, 1, 1}};
-  const TPass* passes = interlace ? Adam7 : Whole;
-  const int passCount = interlace ? 7 : 1;
-  std::size_t expected = 0;
-  for (int p = 0; p < passCount; ++p) {
-    const std::size_t pw = (width - passes[p].X0 + passes[p].Dx - 1) / passes[p].Dx;
-    const std::size_t ph = (height - passes[p].Y0 + passes[p].Dy - 1) / passes[p].Dy;
-    if (pw && ph) expected += ph * (1 + (pw * bitsPerPixel + 7) / 8);
-  }
-  std::vector<unsigned char> raw(expected);
-  uLongf rawSize = static_cast<uLongf>(expected);
-  // Data beyond the image is ignored (uncompress then reports a full buffer).
-  const int z = uncompress(raw.data(), &rawSize, packed.data(), static_cast<uLong>(packed.size()));
-  if ((z != Z_OK && z != Z_BUF_ERROR) || rawSize != expected) {
-    problem = "the PNG image's data is damaged or cut short";
-    return false;
-  }
-
   out.Width = width;
   out.Height = height;
   out.Pixels.assign(static_cast<std::size_t>(width) * height * 4, 0);
@@ -265,6 +319,11 @@ bool DecodePng(const unsigned char* data, std::size_t size, TRgbaImage& out, std
         return static_cast<std::uint8_t>(depth == 16 ? v >> 8 : v * 255 / maxValue);
       };
       const std::size_t y = passes[p].Y0 + py * passes[p].Dy;
+      if (colourType == 6 && depth == 8) {  // RGBA as stored: the common icon image
+        for (std::size_t px = 0; px < pw; ++px)
+          std::copy(row + px * 4, row + px * 4 + 4, &out.Pixels[(y * width + passes[p].X0 + px * passes[p].Dx) * 4]);
+        continue;
+      }
       for (std::size_t px = 0; px < pw; ++px) {
         const std::size_t x = passes[p].X0 + px * passes[p].Dx;
         std::uint8_t* o = &out.Pixels[(y * width + x) * 4];

@@ -611,14 +611,15 @@ SHAPE_SHARE = 0.15  # of the files made
 
 def build_native_check(top, work):
     exe = work / 'fuzzcheck'
-    sources = [top / 'src/iconfile/iconfile.cpp', top / 'src/iconfile/iconimage.cpp', top / 'src/collect/iconfilecheck.cpp',
-               HERE / 'fuzzcheck.cpp']
-    headers = [top / 'src/iconfile/iconfile.h', top / 'src/iconfile/iconimage.h', top / 'src/collect/iconfilecheck.h']
+    sources = [top / 'src/iconfile/iconfile.cpp', top / 'src/iconfile/iconimage.cpp', top / 'src/iconfile/pngcodec.cpp',
+               top / 'src/collect/iconfilecheck.cpp', HERE / 'fuzzcheck.cpp']
+    headers = [top / 'src/iconfile/iconfile.h', top / 'src/iconfile/iconimage.h', top / 'src/iconfile/pngcodec.h',
+               top / 'src/collect/iconfilecheck.h']
     if exe.exists() and all(exe.stat().st_mtime > s.stat().st_mtime for s in sources + headers):
         return exe
     cmd = ['g++', '-std=c++17', '-O1', '-g', '-fsanitize=address,undefined', '-fno-sanitize-recover=all',
            '-fno-omit-frame-pointer', '-Wall', '-Wextra', '-I', str(top / 'src')] + [str(s) for s in sources] + \
-          ['-o', str(exe)]
+          ['-lz', '-o', str(exe)]
     print('fuzz: building the native check and bitmap decoder with the sanitizers', flush=True)
     subprocess.run(cmd, check=True)
     return exe

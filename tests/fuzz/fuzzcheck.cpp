@@ -1,8 +1,8 @@
 // The file check built natively (with the address and undefined-behaviour sanitizers)
 // for the fuzz driver: reads file names, one a line, on standard input and answers each
-// with "1" (sound) or "0" (refused) and the microseconds the check took. Every bitmap
-// image of a file the check passes then goes through the export tool's decoder and its
-// reduction, as a thumbnail would (not timed). A read the check asks for outside the
+// with "1" (sound) or "0" (refused) and the microseconds the check took. Every image of
+// a file the check passes, bitmap or PNG, then goes through the export tool's decoders
+// and its reduction, as a thumbnail would (not timed). A read the check asks for outside the
 // file, or anything the sanitizers catch, ends the program.
 #include <chrono>
 #include <cstdio>
@@ -17,6 +17,7 @@
 #include "collect/iconfilecheck.h"
 #include "iconfile/iconfile.h"
 #include "iconfile/iconimage.h"
+#include "iconfile/pngcodec.h"
 
 int main() {
   std::string name;
@@ -45,10 +46,12 @@ int main() {
       for (const TIconGroup& group : ReadIconFile(bytes.size(), readAt).Groups)
         for (const TIconImage& image : group.Images) {
           std::vector<unsigned char> data;
-          if (!image.Sound || image.Png || !ReadImageBytes(readAt, image, data)) continue;
+          if (!image.Sound || !ReadImageBytes(readAt, image, data, true)) continue;
           TRgbaImage rgba;
           std::string problem;
-          if (DecodeBitmapImage(data.data(), data.size(), rgba, problem))
+          const bool decoded = image.Png ? DecodePng(data.data(), data.size(), rgba, problem)
+                                         : DecodeBitmapImage(data.data(), data.size(), rgba, problem);
+          if (decoded)
             ScaleDown(rgba, (rgba.Width + 1) / 2, (rgba.Height + 1) / 2);
         }
     }

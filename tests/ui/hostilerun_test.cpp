@@ -122,6 +122,43 @@ TEST_F(TProgramTest, HostileFilesGiveNoIconsAndTheRunGoesOn) {
   EXPECT_FALSE(BusyDlg->Visible());
 }
 
+// The shapes whose cost the reader now charges before paying it (make_hostile.py), each
+// at full size between two good files: the run ends, and every good icon is in place.
+// Sound shapes may give the shell's icons or none; refused ones give none.
+TEST_F(TProgramTest, CostlyShapesBetweenGoodFilesAreCollectedAndTheGoodIconsKept) {
+  const std::string three = FixturePath("three.dll");
+  std::vector<std::string> files{three};
+  for (const char* shape : {"empty-group.dll", "failing-png.ico", "ne-lookups.exe", "pe-pairs.dll", "long-stated.ico",
+                            "one-image-many.ico", "png-names.ico", "bad-crc-png.ico"}) {
+    const std::string name = FixturePath((std::string("hostile\\") + shape).c_str());
+    ASSERT_NE(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES) << name;
+    files.push_back(name);
+    files.push_back(three);
+  }
+  MainForm->Store().Clear();
+  *MainForm->FileList() = files;
+  const DWORD started = GetTickCount();
+  MainForm->CollectIcons();
+  std::cout << "[          ] " << files.size() << " files, 8 of them costly shapes, collected in "
+            << GetTickCount() - started << " ms\n";
+
+  // Each good file's three icons in a row, red, green and blue; captions in list order.
+  TIconStore& store = MainForm->Store();
+  int good = 0;
+  for (int k = 0; k < store.EntryCount(); ++k) {
+    ASSERT_EQ(store.Caption(k), "Icon" + std::to_string(k + 1));
+    if (store.SubItem(k) != three) continue;
+    const int n = good++ % 3;
+    if (n > 0) ASSERT_EQ(store.SubItem(k - 1), three) << "entry " << k;
+    TIcon icon;
+    store.GetIcon(store.ImageIndex(k), &icon);
+    EXPECT_EQ(ReadIconPixels(icon.Handle()).At(16, 16), fixture::ThreeColours[n]) << "entry " << k;
+  }
+  EXPECT_EQ(good, 3 * 9);
+  EXPECT_TRUE(MainForm->FileList()->empty());
+  EXPECT_FALSE(BusyDlg->Visible());
+}
+
 TEST_F(TProgramTest, AThousandFilesAndRepeatedNamesInOneRun) {
   const std::string none = FixturePath("noicons.dll"), two = FixturePath("two.dll");
   std::vector<std::string> files(1000, none);
