@@ -137,7 +137,7 @@ struct TTally {
 // One input file read through the icon-file reader. False (with a message) when it
 // cannot be read, is refused or holds no icons.
 bool ReadInput(const TInputName& input, TInputFile& file, TIconFile& icons, std::ostream& err, TProgress& progress,
-               TTally& tally) {
+               TTally& tally, TIconScope scope = TIconScope::WholeFile) {
   std::string problem;
   ++tally.Files;
   if (!file.Open(input.Name, problem)) {
@@ -147,7 +147,7 @@ bool ReadInput(const TInputName& input, TInputFile& file, TIconFile& icons, std:
     tally.Failed = true;
     return false;
   }
-  icons = ReadIconFile(file.Size(), file.Reader());
+  icons = ReadIconFile(file.Size(), file.Reader(), scope);
   if (!icons.Sound) {
     progress.Clear();
     err << Program << ": " << input.Name << ": refused: " << (icons.Problem.empty() ? "unsound" : icons.Problem) << '\n';
@@ -349,7 +349,8 @@ int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
   TIconFile icons;
   TProgress progress(err, false, 0);
   TTally tally;
-  if (!ReadInput({input, true}, file, icons, err, progress, tally)) return ExitSomeFileFailed;
+  // Only what the first icon needs is judged: a thumbnail costs what that icon costs.
+  if (!ReadInput({input, true}, file, icons, err, progress, tally, TIconScope::FirstIcon)) return ExitSomeFileFailed;
   std::vector<unsigned char> png;
   std::string problem;
   if (!MakeThumbnail(icons, file.Reader(), o.Size, png, problem)) {
@@ -533,6 +534,8 @@ bool MakeThumbnail(const TIconFile& icons, const TReadAt& readAt, std::uint32_t 
         return std::max<std::uint32_t>(1, static_cast<std::uint32_t>((std::uint64_t{v} * size + side / 2) / side));
       };
       pixels = ScaleDown(pixels, fit(pixels.Width), fit(pixels.Height));
+    } else if (first.Images[i].Png && ReadImageBytes(readAt, first.Images[i], png, true)) {
+      return true;  // a PNG image that fits and decodes goes out as stored, to its end chunk
     }
     png = EncodePng(pixels, 3);
     return true;

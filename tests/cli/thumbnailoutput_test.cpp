@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
+#include <tuple>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -148,6 +150,92 @@ TEST_F(ThumbnailOutput, AnOutThatCannotBeWrittenIsNamed) {
   EXPECT_EQ(RunTool({"thumbnail", Fixture("png256.dll"), out.string(), "48"}, stdoutText, err), ExitSomeFileFailed);
   EXPECT_NE(err.find(out.string()), std::string::npos) << err;
   EXPECT_FALSE(fs::exists(out));
+}
+
+// What the first icon needs, judged alone, is what the whole file's verdict says of
+// that icon: for every PE file of Wine's system folder that the whole-file read passes.
+TEST(FirstIconScope, GivesTheWholeFilesFirstIconForEveryWinePeFile) {
+  const fs::path system = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
+  if (!fs::is_directory(system)) GTEST_SKIP() << system << " is missing";
+  std::size_t compared = 0;
+  for (const auto& entry : fs::directory_iterator(system)) {
+    if (!entry.is_regular_file()) continue;
+    TInputFile file;
+    std::string problem;
+    if (!file.Open(entry.path().string(), problem)) continue;
+    const TIconFile whole = ReadIconFile(file.Size(), file.Reader());
+    const TIconFile first = ReadIconFile(file.Size(), file.Reader(), TIconScope::FirstIcon);
+    if (whole.Form != TIconFileForm::Pe || !whole.Sound) continue;
+    ASSERT_TRUE(first.Sound) << entry.path() << ": " << first.Problem;
+    ASSERT_EQ(first.Groups.size(), std::min<std::size_t>(1, whole.Groups.size())) << entry.path();
+    if (whole.Groups.empty()) continue;
+    const auto& a = whole.Groups[0].Images;
+    const auto& b = first.Groups[0].Images;
+    ASSERT_EQ(a.size(), b.size()) << entry.path();
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      EXPECT_EQ(std::tie(a[i].Offset, a[i].Size, a[i].Width, a[i].Height, a[i].BitCount, a[i].Png, a[i].Sound),
+                std::tie(b[i].Offset, b[i].Size, b[i].Width, b[i].Height, b[i].BitCount, b[i].Png, b[i].Sound))
+          << entry.path() << " image " << i;
+    }
+    ++compared;
+  }
+  EXPECT_GE(compared, 15u) << "Wine's files with icons";
+}
+
+// A later icon's broken image refuses the whole file, not its first icon's thumbnail; a
+// broken image of the first icon refuses both.
+TEST_F(ThumbnailOutput, OnlyTheFirstIconsStructuresDecideTheThumbnail) {
+  const auto original = ReadAll(Fixture("three.dll"));
+  const auto read = [](const std::vector<unsigned char>& bytes, TIconScope scope) {
+    return ReadIconFile(bytes.size(),
+                        [&bytes](std::uint64_t at, void* to, std::size_t n) {
+                          if (at > bytes.size() || n > bytes.size() - at) return false;
+                          std::memcpy(to, bytes.data() + at, n);
+                          return true;
+                        },
+                        scope);
+  };
+  const TIconFile whole = read(original, TIconScope::WholeFile);
+  ASSERT_TRUE(whole.Sound);
+  ASSERT_EQ(whole.Groups.size(), 3u);
+  for (std::size_t broken : {std::size_t{2}, std::size_t{0}}) {
+    auto bytes = original;
+    // The bitmap header states a size no decoder measures safely.
+    const TIconImage& image = whole.Groups[broken].Images.front();
+    ASSERT_FALSE(image.Png);
+    bytes[image.Offset] = 0xFF;
+    bytes[image.Offset + 1] = 0xFF;
+    const fs::path in = FDir / ("broken" + std::to_string(broken) + ".dll");
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    EXPECT_FALSE(read(bytes, TIconScope::WholeFile).Sound) << broken;
+    std::string stdoutText, err;
+    const int status = RunTool({"thumbnail", in.string(), "-", "32"}, stdoutText, err);
+    if (broken == 0) {
+      EXPECT_EQ(status, ExitSomeFileFailed);
+      EXPECT_TRUE(stdoutText.empty());
+    } else {
+      EXPECT_EQ(status, ExitOk) << err;
+      std::string fromOriginal;
+      RunTool({"thumbnail", Fixture("three.dll"), "-", "32"}, fromOriginal, err);
+      EXPECT_EQ(stdoutText, fromOriginal);
+    }
+  }
+}
+
+// A PNG image that fits goes out exactly as stored; a larger one is reduced.
+TEST_F(ThumbnailOutput, AFittingPngImageIsPassedOnAsStored) {
+  std::string out256, out64, err;
+  ASSERT_EQ(RunTool({"thumbnail", Fixture("png256.dll"), "-", "256"}, out256, err), ExitOk) << err;
+  ASSERT_EQ(RunTool({"extract", "--png", "--size", "256", "-o", (FDir / "x").string(), Fixture("png256.dll")}, out64, err),
+            ExitOk)
+      << err;
+  const auto stored = ReadAll(FDir / "x" / "png256.dll-Icon1.png");
+  EXPECT_EQ(std::vector<unsigned char>(out256.begin(), out256.end()), stored);
+  ASSERT_EQ(RunTool({"thumbnail", Fixture("png256.dll"), "-", "64"}, out64, err), ExitOk) << err;
+  TRgbaImage img;
+  std::string problem;
+  ASSERT_TRUE(DecodeIconImage(std::vector<unsigned char>(out64.begin(), out64.end()), img, problem)) << problem;
+  EXPECT_EQ(img.Width, 64u);
 }
 
 }  // namespace
