@@ -20,8 +20,12 @@ done
 
 work=$(mktemp -d /tmp/glyphdock-fmshot.XXXXXX)
 fm_pid=
+# PCManFM and its session bus are the children of dbus-run-session: ended with it.
 cleanup() {
-  [ -n "$fm_pid" ] && kill "$fm_pid" 2>/dev/null
+  if [ -n "$fm_pid" ]; then
+    pkill -P "$fm_pid" 2>/dev/null
+    kill "$fm_pid" 2>/dev/null
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
