@@ -9,13 +9,18 @@ export GLYPHDOCK_BUILD_DIR := $(CURDIR)/$(BUILD)
 
 .PHONY: all build deps run test screenshot clean
 
+# A tree is configured once CMake has written its build system (build/Makefile). A
+# configure that fails takes its cache away with it, so the next make configures again
+# instead of building on a half-made tree.
+configure = cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) $(1) || { rm -f $(BUILD)/CMakeCache.txt $(BUILD)/Makefile; exit 1; }
+
 all: build
 
 # A tree first configured by make install, deb or dist has the tests and benchmarks off:
 # switched on here.
 build:
-	@grep -qs '^GLYPHDOCK_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt && grep -qs '^GLYPHDOCK_BENCH:BOOL=ON' $(BUILD)/CMakeCache.txt || \
-	  cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DGLYPHDOCK_TESTS=ON -DGLYPHDOCK_BENCH=ON
+	@grep -qs '^GLYPHDOCK_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt && grep -qs '^GLYPHDOCK_BENCH:BOOL=ON' $(BUILD)/CMakeCache.txt && \
+	  test -f $(BUILD)/Makefile || $(call configure,-DGLYPHDOCK_TESTS=ON -DGLYPHDOCK_BENCH=ON)
 	cmake --build $(BUILD) -j$(JOBS)
 
 deps:
@@ -73,6 +78,10 @@ bindir := $(PREFIX)/bin
 datadir := $(PREFIX)/share
 ICON_SIZES := 16 32 48
 .PHONY: ship install uninstall deb dist
+# The file type database learns the type of Windows libraries (share/mime/packages) when
+# installed straight into a system (no DESTDIR); a package has its triggers for that.
+update_mime = if [ -z "$(DESTDIR)" ] && [ -d $(datadir)/mime/packages ] && command -v update-mime-database >/dev/null; then \
+	  update-mime-database $(datadir)/mime; fi
 
 # What install, deb and dist ship, and only that: their build tools installed first (or
 # the one apt-get command printed), then just these targets built. A tree configured
@@ -81,8 +90,7 @@ ICON_SIZES := 16 32 48
 SHIP_TARGETS := Glyphdock glyphdock-export glyphdock_native
 ship:
 	@scripts/install-deps.sh --build
-	@test -f $(BUILD)/CMakeCache.txt || \
-	  cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DGLYPHDOCK_TESTS=OFF -DGLYPHDOCK_BENCH=OFF
+	@test -f $(BUILD)/Makefile || $(call configure,-DGLYPHDOCK_TESTS=OFF -DGLYPHDOCK_BENCH=OFF)
 	cmake --build $(BUILD) -j$(JOBS) --target $(SHIP_TARGETS)
 
 install: ship
@@ -108,6 +116,9 @@ install: ship
 	install -d $(DESTDIR)$(datadir)/thumbnailers
 	sed 's|@BINDIR@|$(bindir)|' packaging/glyphdock.thumbnailer.in > $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer
 	chmod 644 $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer
+	install -d $(DESTDIR)$(datadir)/mime/packages
+	install -m 644 packaging/glyphdock-mime.xml $(DESTDIR)$(datadir)/mime/packages/glyphdock.xml
+	$(update_mime)
 
 uninstall:
 	rm -f $(DESTDIR)$(bindir)/glyphdock $(DESTDIR)$(datadir)/glyphdock/Glyphdock.exe $(DESTDIR)$(datadir)/glyphdock/fonts.sh \
@@ -115,9 +126,10 @@ uninstall:
 	  $(DESTDIR)$(datadir)/man/man1/glyphdock.1 \
 	  $(foreach s,$(ICON_SIZES),$(DESTDIR)$(datadir)/icons/hicolor/$(s)x$(s)/apps/glyphdock.png) \
 	  $(DESTDIR)$(bindir)/glyphdock-export $(DESTDIR)$(datadir)/man/man1/glyphdock-export.1 \
-	  $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer
+	  $(DESTDIR)$(datadir)/thumbnailers/glyphdock.thumbnailer $(DESTDIR)$(datadir)/mime/packages/glyphdock.xml
+	$(update_mime)
 	rmdir $(DESTDIR)$(datadir)/glyphdock $(DESTDIR)$(datadir)/doc/glyphdock 2>/dev/null || true
-	rmdir $(DESTDIR)$(datadir)/thumbnailers 2>/dev/null || true
+	rmdir $(DESTDIR)$(datadir)/thumbnailers $(DESTDIR)$(datadir)/mime/packages 2>/dev/null || true
 
 deb: ship
 	@scripts/make-deb.sh $(BUILD) $(BUILD)/glyphdock_$(VERSION)_amd64.deb

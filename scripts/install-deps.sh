@@ -25,6 +25,9 @@ else
     imagemagick icoutils xclip python3-gi gir1.2-gtk-3.0 openbox x11-utils
     desktop-file-utils lintian unzip dpkg-dev fakeroot
     clang libclang-rt-14-dev time
+    # the desktops' thumbnail clients the thumbnailer is tested through, and the file
+    # manager of make screenshot
+    shared-mime-info libglib2.0-bin gir1.2-gnomedesktop-3.0 bubblewrap tumbler dbus pcmanfm
   )
 fi
 # The command a build package is run by: one that is not on the PATH counts as missing

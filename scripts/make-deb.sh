@@ -42,6 +42,9 @@ install -d -m 755 "$root/DEBIAN"
 size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
 sed -e "s/@VERSION@/$version/" -e "s/@SIZE@/$size/" -e "s/@LIBS@/$libs/" "$top/packaging/deb/control.in" > "$root/DEBIAN/control"
 install -m 755 "$top/packaging/deb/postinst" "$root/DEBIAN/postinst"
+# The file type database (shared-mime-info's update-mime-database) is brought up to
+# date when the package's type of Windows libraries comes and goes.
+install -m 644 "$top/packaging/deb/triggers" "$root/DEBIAN/triggers"
 (cd "$root" && find usr -type f -print0 | sort -z | xargs -0 md5sum) > "$root/DEBIAN/md5sums"
 chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums"
 

@@ -5,6 +5,8 @@
 #   main.png   the main window with the icons of Wine's shell32.dll
 #   busy.png   the busy dialog over the main window during a run
 #   about.png  the about box
+#   filemanager.png  PCManFM in icon view over Windows programs and libraries, showing
+#              their own icons through glyphdock-export's thumbnailer
 # and copies them to docs/screenshots/, where the README shows them.
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,5 +26,6 @@ harness_start_display || exit 1
 harness_start_window_manager || exit 1
 harness_prepare_prefix "$build/screenshot-prefix" || exit 1
 harness_wine /usr/bin/python3 "$top/scripts/screenshot.py" --bin "$build/bin" --out "$out" || exit 1
-cp "$out/main.png" "$out/busy.png" "$out/about.png" "$top/docs/screenshots/"
+"$top/scripts/filemanager-shot.sh" "$build" "$out/filemanager.png" || exit 1
+cp "$out/main.png" "$out/busy.png" "$out/about.png" "$out/filemanager.png" "$top/docs/screenshots/"
 echo "screenshot: copied to docs/screenshots/"

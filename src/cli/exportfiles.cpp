@@ -10,7 +10,12 @@
 #include <random>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
 #include <setjmp.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -303,6 +308,107 @@ bool WriteFileAtomically(const std::string& name, const std::vector<unsigned cha
   }
   PendingTemporary[0] = 0;
   return true;
+}
+
+namespace {
+
+const char NoPlainFile[] = "exists and is not a plain file (a device or a FIFO); left as it is";
+
+// Plain descriptor calls for WriteFileInPlace, the same on both systems.
+#ifdef _WIN32
+int OpenForWriting(const std::string& name, bool exclusive) {
+  return _open(name.c_str(), _O_WRONLY | _O_BINARY | _O_CREAT | (exclusive ? _O_EXCL : 0), _S_IREAD | _S_IWRITE);
+}
+bool IsPlainFile(int fd) {
+  struct _stat64 st;
+  return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+}
+bool Resize(int fd, std::uint64_t size) { return _chsize_s(fd, static_cast<long long>(size)) == 0; }
+bool Seek(int fd, std::uint64_t offset) { return _lseeki64(fd, static_cast<long long>(offset), SEEK_SET) >= 0; }
+long long WriteSome(int fd, const unsigned char* data, std::size_t length) {
+  return _write(fd, data, static_cast<unsigned>(std::min<std::size_t>(length, 1u << 30)));
+}
+int CloseDescriptor(int fd) { return _close(fd); }
+#else
+// Never waits: a FIFO put in the file's place is refused, not waited on.
+int OpenForWriting(const std::string& name, bool exclusive) {
+  return open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_CREAT | (exclusive ? O_EXCL : 0), 0666);
+}
+bool IsPlainFile(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+bool Resize(int fd, std::uint64_t size) { return ftruncate(fd, static_cast<off_t>(size)) == 0; }
+bool Seek(int fd, std::uint64_t offset) { return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+long long WriteSome(int fd, const unsigned char* data, std::size_t length) { return write(fd, data, length); }
+int CloseDescriptor(int fd) { return close(fd); }
+#endif
+
+bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
+  while (length) {
+    const long long wrote = WriteSome(fd, data, length);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = EIO;
+      return false;
+    }
+    data += wrote;
+    length -= static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileInPlace(const std::string& name, const std::vector<unsigned char>& bytes, std::size_t markLength,
+                      std::string& problem) {
+  std::error_code statusError;
+  const fs::file_status existing = fs::status(fs::path(name), statusError);
+  if (fs::exists(existing) && !fs::is_regular_file(existing)) {
+    problem = fs::is_directory(existing) ? "is a folder; left as it is" : NoPlainFile;
+    return false;
+  }
+  bool made = true;
+  int fd = OpenForWriting(name, true);
+  if (fd < 0 && errno == EEXIST) {
+    made = false;
+    fd = OpenForWriting(name, false);
+  }
+  if (fd < 0) {
+    problem = std::strerror(errno);
+    return false;
+  }
+  if (!IsPlainFile(fd)) {  // put there since the look above
+    CloseDescriptor(fd);
+    problem = NoPlainFile;
+    return false;
+  }
+  const unsigned char* data = bytes.data();
+  const std::size_t mark = std::min(markLength, bytes.size());
+  bool written = Resize(fd, 0) && Seek(fd, mark) && WriteAll(fd, data + mark, bytes.size() - mark) && Seek(fd, 0) &&
+                 WriteAll(fd, data, mark);
+  int failure = errno;
+  if (CloseDescriptor(fd) != 0 && written) {  // a delayed write error (a full disk, NFS)
+    failure = errno;
+    written = false;
+  }
+  if (!written) {
+    problem = std::strerror(failure);
+    std::error_code ignored;
+    if (made) {
+      std::remove(name.c_str());
+    } else {
+      fs::resize_file(fs::path(name), 0, ignored);
+    }
+    return false;
+  }
+  return true;
+}
+
+void MakeStandardOutputBinary() {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
 }
 
 bool LimitThumbnailResources(std::string& problem) {

@@ -76,6 +76,21 @@ bool MakeFolder(const std::string& dir, std::string& problem);
 // is. The temporary name is short, whatever the length of `name`.
 bool WriteFileAtomically(const std::string& name, const std::vector<unsigned char>& bytes, std::string& problem);
 
+// Writes `bytes` into the file `name` itself (made when missing), never a new file renamed
+// over it: whoever asked for the output may hold that file open and read the result
+// through its own descriptor. A reader that opens it by name while it is written, or
+// after the program was stopped half-way, must not take part of the contents for the
+// whole, so the first `markLength` bytes (a PNG's signature) are written last: the file
+// is emptied, the rest written behind a gap of zeros, then the mark put in front. Until
+// then the file is empty or does not begin with the mark. On failure the file is left
+// empty, or removed when this call made it. A name that is not a plain file (a folder, a
+// device, a FIFO) is refused and left as it is, never waited on.
+bool WriteFileInPlace(const std::string& name, const std::vector<unsigned char>& bytes, std::size_t markLength,
+                      std::string& problem);
+
+// Standard output takes bytes as they are (no line-end translation on Windows).
+void MakeStandardOutputBinary();
+
 // The thumbnail's hard limits (POSIX): processor time and address space, lowered for
 // this process only, never raised. False with `problem` when the system refuses them.
 // Elsewhere it does nothing.

@@ -14,7 +14,7 @@ const char Program[] = "glyphdock-export";
 const char GeneralHelp[] =
     "Usage: glyphdock-export list [OPTION]... PATH...\n"
     "       glyphdock-export extract [OPTION]... -o DIR PATH...\n"
-    "       glyphdock-export thumbnail [OPTION]... FILE OUT.png SIZE\n"
+    "       glyphdock-export thumbnail [OPTION]... FILE OUT.png|- SIZE\n"
     "\n"
     "Reads the icons and cursors of Windows programs and libraries (PE and NE files) and\n"
     "of .ico, .cur and .ani files, numbered Icon1, Icon2, ... as Glyphdock numbers them\n"
@@ -75,9 +75,10 @@ const char ExtractHelp[] =
     "  -f, --force           replace files that exist\n";
 
 const char ThumbnailHelp[] =
-    "Usage: glyphdock-export thumbnail [OPTION]... FILE OUT.png SIZE\n"
+    "Usage: glyphdock-export thumbnail [OPTION]... FILE OUT.png|- SIZE\n"
     "The image of the first icon (or the first one chosen; of a .cur or .ani file, the\n"
-    "first cursor) that best fits SIZE (1 to 4096), as a PNG no larger than SIZE a side.\n"
+    "first cursor) that best fits SIZE (1 to 4096), as a PNG no larger than SIZE a side,\n"
+    "written into OUT.png itself (- for standard output).\n"
     "\n";
 
 void PrintHelp(std::ostream& out, const std::string& command) {
@@ -310,7 +311,7 @@ int ParseCommandLine(int argc, const char* const* argv, TOptions& o, std::ostrea
     return -1;
   }
   // thumbnail
-  if (o.Paths.size() != 3) return UsageError(err, "thumbnail takes FILE OUT.png SIZE", c);
+  if (o.Paths.size() != 3) return UsageError(err, "thumbnail takes FILE OUT.png|- SIZE", c);
   if (o.Png || o.HaveSize || o.Force || o.Json || o.Recurse || !o.OutDir.empty() || sawIcons || sawCursors)
     return UsageError(err, "thumbnail takes only --icon, --resource and -q", c);
   if (!ParseSize(o.Paths[2], o.Size))

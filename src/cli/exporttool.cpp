@@ -15,6 +15,8 @@
 namespace {
 
 const char Program[] = "glyphdock-export";
+// The eight bytes every PNG begins with.
+constexpr std::size_t PngSignatureLength = 8;
 
 std::uint32_t Side(const TIconImage& image) { return std::max(image.Width, image.Height); }
 
@@ -85,7 +87,8 @@ std::string GroupLabel(const TIconGroup& group) {
 // refused or has nothing chosen. Nothing found in a file inside a folder is no failure
 // and, with --quiet, not told.
 bool ReadInput(const TOptions& o, const TInputName& input, TInputFile& file, TIconFile& icons,
-               std::vector<const TIconGroup*>& chosen, std::ostream& err, TProgress& progress, TTally& tally) {
+               std::vector<const TIconGroup*>& chosen, std::ostream& err, TProgress& progress, TTally& tally,
+               TIconScope scope = TIconScope::WholeFile) {
   std::string problem;
   ++tally.Files;
   if (!file.Open(input.Name, problem)) {
@@ -95,7 +98,7 @@ bool ReadInput(const TOptions& o, const TInputName& input, TInputFile& file, TIc
     tally.Failed = true;
     return false;
   }
-  icons = ReadIconFile(file.Size(), file.Reader(), o.Cursors);
+  icons = ReadIconFile(file.Size(), file.Reader(), scope, o.Cursors);
   if (!icons.Sound) {
     progress.Clear();
     err << Program << ": " << input.Name << ": refused: " << (icons.Problem.empty() ? "unsound" : icons.Problem) << '\n';
@@ -397,7 +400,6 @@ bool IsCursorFileName(const std::string& name) {
 }
 
 int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
-  (void)out;  // the picture goes to OUT
   const std::string& input = o.Paths[0];
   const std::string& output = o.Paths[1];
   if (ThumbnailLimitsOn) {
@@ -415,7 +417,11 @@ int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
   TOptions kinds = o;
   kinds.Cursors = IsCursorFileName(input);
   kinds.Icons = !kinds.Cursors;
-  if (!ReadInput(kinds, {input, true, BaseName(input)}, file, icons, chosen, err, progress, tally))
+  // Unless another icon is chosen, only what the first icon needs is judged: a thumbnail
+  // costs what that icon costs.
+  const bool firstIcon = kinds.Icons && !o.Numbers.Given() && !o.Resource.Given();
+  if (!ReadInput(kinds, {input, true, BaseName(input)}, file, icons, chosen, err, progress, tally,
+                 firstIcon ? TIconScope::FirstIcon : TIconScope::WholeFile))
     return ExitSomeFileFailed;
   // The first icon (or cursor) chosen.
   const TIconGroup& first = *chosen.front();
@@ -425,7 +431,18 @@ int Thumbnail(const TOptions& o, std::ostream& out, std::ostream& err) {
     err << Program << ": " << input << ": " << GroupLabel(first) << ": " << problem << '\n';
     return ExitSomeFileFailed;
   }
-  if (!WriteFileAtomically(output, png, problem)) {
+  // The PNG is whole in memory before OUT is touched. OUT is written in place, not
+  // replaced: a thumbnail service may hold it open and read it through its descriptor.
+  if (output == "-") {
+    MakeStandardOutputBinary();
+    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    if (!out.flush()) {
+      err << Program << ": standard output cannot be written\n";
+      return ExitSomeFileFailed;
+    }
+    return ExitOk;
+  }
+  if (!WriteFileInPlace(output, png, PngSignatureLength, problem)) {
     err << Program << ": " << output << ": " << problem << '\n';
     return ExitSomeFileFailed;
   }
@@ -597,6 +614,8 @@ bool MakeThumbnail(const TIconGroup& first, const TReadAt& readAt, std::uint32_t
         return std::max<std::uint32_t>(1, static_cast<std::uint32_t>((std::uint64_t{v} * size + side / 2) / side));
       };
       pixels = ScaleDown(pixels, fit(pixels.Width), fit(pixels.Height));
+    } else if (first.Images[i].Png && ReadImageBytes(readAt, first.Images[i], png, true)) {
+      return true;  // a PNG image that fits and decodes goes out as stored, to its end chunk
     }
     png = EncodePng(pixels, 3);
     return true;

@@ -736,9 +736,66 @@ public:
     return Plan();
   }
 
+  // The first icon alone, found as the shell finds Icon1: the group type's directory
+  // through the shell's lookup, its first entry, that group's first language, and each
+  // image the group names through the icon type's directory and its first language. Every
+  // structure on the way gets the checks Run gives it; nothing else of the tree is read.
+  bool RunFirstIcon() {
+    FFirstOnly = true;
+    if (!ReadDirectory(FRoot, FRootDir)) return false;
+    std::uint64_t groupsAt = 0, iconsAt = 0;
+    if (!TypeDirectory(ResGroupIcon, groupsAt) || !TypeDirectory(ResIcon, iconsAt)) return false;
+    if (!groupsAt) return true;
+    TDirectory& groups = FDirs[groupsAt];
+    if (!ReadDirectory(groupsAt, groups)) return false;
+    if (groups.Count() == 0) return true;
+    TPlace group;
+    if (!FirstLanguage(groups.Target(0), group) || !ReadGroup(group)) return false;
+    std::vector<TPlace> places;
+    if (iconsAt) {
+      TDirectory& icons = FDirs[iconsAt];
+      if (!ReadDirectory(iconsAt, icons)) return false;
+      for (std::uint16_t id : FReferencedIds) {
+        const long at = FindIndex(icons, id);
+        TPlace image;
+        if (at < 0) continue;  // the shell finds no icon for it
+        if (!FirstLanguage(icons.Target(static_cast<std::size_t>(at)), image)) return false;
+        places.push_back(image);
+      }
+    }
+    if (!FImages.CheckAll(places)) return false;
+    return Plan();
+  }
+
   std::vector<TIconGroup> TakeGroups() { return std::move(FGroups); }
 
 private:
+  // The directory a resource type leads to, through the shell's lookup (0: none).
+  bool TypeDirectory(std::uint16_t type, std::uint64_t& at) {
+    at = 0;
+    const long i = FindIndex(FRootDir, type);
+    if (i < 0) return true;
+    const std::uint32_t target = FRootDir.Target(static_cast<std::size_t>(i));
+    if (!(target & 0x80000000u)) return FSrc.Fail("a resource type leads to no directory");
+    at = FRoot + (target & 0x7FFFFFFFu);
+    return true;
+  }
+
+  // A name entry's language directory and the data of its first language, the one the
+  // shell takes.
+  bool FirstLanguage(std::uint32_t nameTarget, TPlace& place) {
+    if (!(nameTarget & 0x80000000u)) return FSrc.Fail("a resource name leads to no language directory");
+    const std::uint64_t at = FRoot + (nameTarget & 0x7FFFFFFFu);
+    TDirectory& dir = FDirs[at];
+    if (!ReadDirectory(at, dir)) return false;
+    if (dir.Count() == 0) return FSrc.Fail("a resource has no language entry");
+    const std::uint32_t target = dir.Target(0);
+    if (target & 0x80000000u) return FSrc.Fail("a resource language leads to a directory");
+    if (!DataEntry(target, place)) return false;
+    FFirstData[at] = place;
+    return true;
+  }
+
   // The icon groups as the shell numbers them: the entries of the group type directory it
   // finds, in directory order, each through its first language; each image through the
   // shell's own lookup of its number in the icon type directory. What extracting them
@@ -751,7 +808,8 @@ private:
       return iconDir == FDirs.end() ? FFirstData.end() : FFirstData.find(FindById(iconDir->second, id));
     };
     TPlanBudget budget(FSrc);
-    for (std::size_t k = 0; k < groupDir->second.Count(); ++k) {
+    const std::size_t groupCount = FFirstOnly ? std::min<std::size_t>(1, groupDir->second.Count()) : groupDir->second.Count();
+    for (std::size_t k = 0; k < groupCount; ++k) {
       if (!budget.Icon()) return false;
       TIconGroup group;
       group.Index = static_cast<std::uint32_t>(k);
@@ -835,15 +893,19 @@ private:
   // entry found leads to, or 0 (never a directory's place: the file starts with its
   // headers) when there is none.
   std::uint64_t FindById(const TDirectory& dir, std::uint16_t id) const {
+    const long pos = FindIndex(dir, id);
+    return pos < 0 ? 0 : FRoot + (dir.Target(static_cast<std::size_t>(pos)) & 0x7FFFFFFFu);
+  }
+  long FindIndex(const TDirectory& dir, std::uint16_t id) const {
     long min = static_cast<long>(dir.Named), max = static_cast<long>(dir.Count()) - 1;
     while (min <= max) {
       const long pos = (min + max) / 2;
       const std::uint16_t at = static_cast<std::uint16_t>(dir.Name(static_cast<std::size_t>(pos)));
-      if (at == id) return FRoot + (dir.Target(static_cast<std::size_t>(pos)) & 0x7FFFFFFFu);
+      if (at == id) return pos;
       if (at > id) max = pos - 1;
       else min = pos + 1;
     }
-    return 0;
+    return -1;
   }
 
   // Reads a directory's header and entries; checks the entry budget, that the directory
@@ -961,6 +1023,7 @@ private:
 
   const TSource& FSrc;
   std::uint64_t FRoot;
+  bool FFirstOnly = false;
   const std::vector<TSection>& FSections;
   TImageCheck FImages;
   std::size_t FEntriesLeft = MaxResourceEntries;
@@ -981,7 +1044,7 @@ private:
 // each section costs every lookup of an address.
 constexpr std::size_t MaxSections = 96;
 
-bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out, bool cursors) {
+bool ReadPe(const TSource& src, std::uint64_t nt, TIconScope scope, TIconFile& out, bool cursors) {
   unsigned char head[24];  // signature and file header
   if (!src.Read(nt, head, 24)) return src.Fail("the program's file header is cut short");
   const std::size_t sectionCount = U16(&head[6]);
@@ -1027,7 +1090,7 @@ bool ReadPe(const TSource& src, std::uint64_t nt, TIconFile& out, bool cursors) 
     root = std::uint64_t(resourceRva) - holder->VirtualAddress + holder->RawOffset;
   }
   TResourceWalk walk(src, root, sections);
-  if (!walk.Run()) return false;
+  if (!(scope == TIconScope::FirstIcon ? walk.RunFirstIcon() : walk.Run())) return false;
   out.Groups = walk.TakeGroups();
   if (cursors) {
     // A walk of its own, with budgets of its own: what the cursors hold never changes
@@ -1266,7 +1329,7 @@ bool ReadNe(const TSource& src, std::uint64_t ne, TIconFile& out) {
   return true;
 }
 
-bool ReadExecutable(const TSource& src, TIconFile& out, bool cursors) {
+bool ReadExecutable(const TSource& src, TIconScope scope, TIconFile& out, bool cursors) {
   unsigned char dos[64];
   if (!src.Read(0, dos, 64)) return src.Fail("the program's DOS header is cut short");
   const std::int32_t newHeader = static_cast<std::int32_t>(U32(&dos[0x3C]));
@@ -1275,7 +1338,7 @@ bool ReadExecutable(const TSource& src, TIconFile& out, bool cursors) {
     return src.Fail("the program's new header lies outside the file");
   if (signature[0] == 'P' && signature[1] == 'E' && signature[2] == 0 && signature[3] == 0) {
     out.Form = TIconFileForm::Pe;
-    return ReadPe(src, static_cast<std::uint64_t>(newHeader), out, cursors);
+    return ReadPe(src, static_cast<std::uint64_t>(newHeader), scope, out, cursors);
   }
   if (signature[0] == 'N' && signature[1] == 'E') {
     out.Form = TIconFileForm::Ne;
@@ -1295,7 +1358,7 @@ bool ReadExecutable(const TSource& src, TIconFile& out, bool cursors) {
 
 }  // namespace
 
-TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt, bool cursors) {
+TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt, TIconScope scope, bool cursors) {
   TIconFile file;
   const TSource src(fileSize, readAt, file.Problem);
   unsigned char head[4] = {};
@@ -1305,7 +1368,7 @@ TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt, bool curso
     return file;
   }
   if (got >= 2 && head[0] == 'M' && head[1] == 'Z') {
-    file.Sound = ReadExecutable(src, file, cursors);
+    file.Sound = ReadExecutable(src, scope, file, cursors);
   } else if (cursors && got >= 4 && IsFourCc(head, "RIFF")) {
     file.Form = TIconFileForm::Ani;
     file.Sound = ReadAni(src, file);

@@ -74,8 +74,17 @@ struct TIconFile {
   std::string CursorProblem;  // why a program's cursors were left out; empty when they were not
 };
 
+// How much of a file is judged. WholeFile: every structure and image the shell may use
+// for any icon, the verdict the window's check hands the shell. FirstIcon: in a PE file
+// only what the first icon needs (the resource directories on the way to it, its group,
+// the images the group names), with the same checks and bounds on each, for a thumbnail;
+// Groups then holds that icon alone, and Sound speaks for it alone. NE and .ico files,
+// small by their form, are always judged whole.
+enum class TIconScope { WholeFile, FirstIcon };
+
 // Walks a byte source of the given size; with `cursors`, reads the cursors as well.
-TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt, bool cursors = false);
+TIconFile ReadIconFile(std::uint64_t fileSize, const TReadAt& readAt, TIconScope scope = TIconScope::WholeFile,
+                       bool cursors = false);
 
 // No icon image any decoder here reads is larger: a 1024 x 1024 bitmap at 32 bits with
 // its mask is about 4.2 MB, a 2048 x 2048 PNG holding 16-bit RGBA uncompressed 32 MB.

@@ -358,9 +358,16 @@ def part_thumbnailer(a):
     check('TryExec names the installed program', Path(try_exec) == prefix / 'bin/glyphdock-export'
           and os.access(try_exec, os.X_OK), prefix / 'bin/glyphdock-export', try_exec)
     mime = re.search(r'^MimeType=(.*)$', text, re.M).group(1).split(';')
-    # What this system's file type database calls the files it is meant for.
+    # What the file type database calls the files it is meant for: the stock database
+    # (shared-mime-info) with the installed definition, whatever else the machine has.
+    data = work / 'data'
+    (data / 'mime/packages').mkdir(parents=True)
+    shutil.copy('/usr/share/mime/packages/freedesktop.org.xml', data / 'mime/packages')
+    shutil.copy(prefix / 'share/mime/packages/glyphdock.xml', data / 'mime/packages')
+    run(['update-mime-database', data / 'mime'])
+    database = dict(os.environ, XDG_DATA_DIRS=str(data), XDG_DATA_HOME=str(work / 'no-user-data'))
     for f in (WINE_SYSTEM / 'notepad.exe', WINE_SYSTEM / 'shell32.dll', Path(a.fixtures) / 'plain.ico'):
-        r = run(['gio', 'info', '-a', 'standard::content-type', f])
+        r = run(['gio', 'info', '-a', 'standard::content-type', f], env=database)
         kind = re.search(r'content-type: (\S+)', r.stdout.decode())
         check(f'{f.name} is of a type the thumbnailer names', kind and kind.group(1) in mime,
               'one of ' + ';'.join(mime), kind and kind.group(1))

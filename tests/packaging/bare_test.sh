@@ -70,6 +70,53 @@ else
     fail "as root: the package holds Glyphdock.exe" "$deb with usr/share/glyphdock/Glyphdock.exe" "$(tail -5 "$PKG_TMP/make.log")"
 fi
 
+# Without Wine: the package's configure succeeds (Wine runs only the tests); a configure
+# that fails (the tests asked for, no Wine) leaves no cache behind, so the next make
+# configures again instead of building the half-made tree. Real CMake runs here, with
+# every wine command left off the PATH; nothing is built.
+nowine=$PKG_TMP/nowine-bin
+mkdir -p "$nowine"
+for tool in /usr/local/sbin/* /usr/local/bin/* /usr/sbin/* /usr/bin/* /sbin/* /bin/*; do
+  name=${tool##*/}
+  case $name in wine | wine64 | wine-stable | wineserver | wine64-stable) continue ;; esac
+  [ -e "$nowine/$name" ] || ln -s "$tool" "$nowine/$name"
+done
+tree=$PKG_TMP/nowine-tree
+env PATH="$nowine" cmake -S "$PKG_TOP" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$PKG_TOP/cmake/mingw-w64-x86_64.cmake" \
+  -DGLYPHDOCK_TESTS=OFF -DGLYPHDOCK_BENCH=OFF >"$PKG_TMP/nowine.log" 2>&1
+status=$?
+check_eq "without Wine: the package's configure succeeds and writes the build system" "0 yes" \
+  "$status $([ -f "$tree/Makefile" ] && echo yes || echo no)"
+[ "$status" -eq 0 ] || tail -5 "$PKG_TMP/nowine.log"
+tree=$PKG_TMP/failed-tree
+env -u MAKEFLAGS -u MAKELEVEL PATH="$nowine" make -C "$PKG_TOP" --no-print-directory build BUILD="$tree" \
+  >"$PKG_TMP/failed.log" 2>&1
+status=$?
+grep -q 'The tests run under Wine, which is not installed' "$PKG_TMP/failed.log" && [ "$status" -ne 0 ] &&
+  pass "without Wine: a test tree's configure stops, naming Wine" ||
+  fail "without Wine: a test tree's configure stops, naming Wine" "status != 0 and the sentence" "$status: $(tail -3 "$PKG_TMP/failed.log")"
+check_eq "the failed configure leaves no cache and no build system" "no no" \
+  "$([ -e "$tree/CMakeCache.txt" ] && echo yes || echo no) $([ -e "$tree/Makefile" ] && echo yes || echo no)"
+env -u MAKEFLAGS -u MAKELEVEL PATH="$nowine" make -C "$PKG_TOP" --no-print-directory build BUILD="$tree" \
+  >"$PKG_TMP/again.log" 2>&1
+grep -q 'The tests run under Wine, which is not installed' "$PKG_TMP/again.log" &&
+  pass "the next make configures that tree again" ||
+  fail "the next make configures that tree again" "CMake run again, naming Wine" "$(tail -3 "$PKG_TMP/again.log")"
+# A tree that an earlier, failed configure left with a cache but no build system: make
+# deb configures it again (CMake is a stand-in here that records its call and fails).
+tree=$PKG_TMP/stale-tree
+mkdir -p "$tree" "$PKG_TMP/failing-cmake"
+cp -P "$nowine"/* "$PKG_TMP/failing-cmake"/ 2>/dev/null
+rm -f "$PKG_TMP/failing-cmake/cmake"
+printf '#!/bin/sh\necho "cmake $*" >> "%s/cmake.log"\nexit 1\n' "$PKG_TMP" > "$PKG_TMP/failing-cmake/cmake"
+chmod 755 "$PKG_TMP/failing-cmake/cmake"
+echo 'GLYPHDOCK_TESTS:BOOL=OFF' > "$tree/CMakeCache.txt"
+env -u MAKEFLAGS -u MAKELEVEL PATH="$PKG_TMP/failing-cmake" make -C "$PKG_TOP" --no-print-directory deb BUILD="$tree" \
+  >"$PKG_TMP/stale.log" 2>&1
+check_eq "a stale cache without a build system: make deb configures again, and the failure takes the cache" \
+  "cmake -S . -B $tree|no cache" \
+  "$(cut -d' ' -f1-5 "$PKG_TMP/cmake.log" 2>&1 | head -1)|$([ -e "$tree/CMakeCache.txt" ] && echo cache || echo no cache)"
+
 # What a fresh tree builds for the package: the program alone, configured without tests
 # and benchmarks (shown by make -n, which runs nothing).
 plan=$(env -u MAKEFLAGS -u MAKELEVEL make -n -C "$PKG_TOP" --no-print-directory deb BUILD="$PKG_TMP/fresh" 2>&1)

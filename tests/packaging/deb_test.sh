@@ -38,6 +38,7 @@ check_eq "files, modes and owners" "-rwxr-xr-x root/root ./usr/bin/glyphdock
 -rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/glyphdock.png
 -rw-r--r-- root/root ./usr/share/man/man1/glyphdock-export.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/glyphdock.1.gz
+-rw-r--r-- root/root ./usr/share/mime/packages/glyphdock.xml
 -rw-r--r-- root/root ./usr/share/thumbnailers/glyphdock.thumbnailer" "$listing"
 
 odd_dirs=$(dpkg-deb -c "$deb" | awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") { print $1, $2, $6 }')
@@ -61,6 +62,8 @@ check_eq "the packaged glyphdock-export runs and is stripped" "glyphdock-export 
 check_eq "the packaged thumbnailer runs /usr/bin/glyphdock-export" \
   "Exec=/usr/bin/glyphdock-export thumbnail %i %o %s" \
   "$(grep '^Exec=' "$PKG_TMP/x/usr/share/thumbnailers/glyphdock.thumbnailer")"
+check_eq "the file type database is brought up to date as the package comes and goes" \
+  "activate-noawait /usr/share/mime/packages" "$(dpkg-deb -I "$deb" triggers 2>&1)"
 (cd "$PKG_TMP/x" && dpkg-deb -e "$deb" DEBIAN && md5sum --quiet -c DEBIAN/md5sums) >/dev/null 2>&1 &&
   pass "md5sums match the files" || fail "md5sums match the files"
 

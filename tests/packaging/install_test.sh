@@ -21,6 +21,7 @@ opt/gd/share/icons/hicolor/32x32/apps/glyphdock.png
 opt/gd/share/icons/hicolor/48x48/apps/glyphdock.png
 opt/gd/share/man/man1/glyphdock-export.1
 opt/gd/share/man/man1/glyphdock.1
+opt/gd/share/mime/packages/glyphdock.xml
 opt/gd/share/thumbnailers/glyphdock.thumbnailer"
 check_eq "installed files under the prefix" "$expected" "$(pkg_tree "$dest")"
 
@@ -49,10 +50,17 @@ check_eq "the thumbnailer runs the installed command" \
   "TryExec=/opt/gd/bin/glyphdock-export|Exec=/opt/gd/bin/glyphdock-export thumbnail %i %o %s" \
   "$(grep -E '^(TryExec|Exec)=' "$dest/opt/gd/share/thumbnailers/glyphdock.thumbnailer" | paste -sd'|')"
 check_eq "the thumbnailer names Windows programs, libraries and icons" \
-  "application/vnd.microsoft.portable-executable application/x-dosexec application/x-ms-dos-executable application/x-ms-ne-executable application/x-msdownload image/vnd.microsoft.icon image/x-icon" \
+  "application/vnd.microsoft.portable-executable application/x-ms-dos-executable image/vnd.microsoft.icon" \
   "$(sed -n 's/^MimeType=//p' "$dest/opt/gd/share/thumbnailers/glyphdock.thumbnailer" | tr ';' '\n' | sed '/^$/d' | LC_ALL=C sort | paste -sd' ')"
 check_eq "both manual pages carry the version in VERSION" "2" \
   "$(grep -l "^\.TH .* \"Glyphdock $(pkg_version)\"" "$dest"/opt/gd/share/man/man1/glyphdock*.1 | wc -l)"
+check_eq "the type of Windows libraries: *.dll under the type of Windows programs" \
+  "application/vnd.microsoft.portable-executable|application/x-ms-dos-executable|*.dll" \
+  "$(/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as E
+ns = "{http://www.freedesktop.org/standards/shared-mime-info}"
+t = E.parse(sys.argv[1]).getroot().find(ns + "mime-type")
+print(t.get("type"), t.find(ns + "sub-class-of").get("type"), *[g.get("pattern") for g in t.iter(ns + "glob")], sep="|")' \
+    "$dest/opt/gd/share/mime/packages/glyphdock.xml" 2>&1)"
 man_name=$(lexgrog "$dest/opt/gd/share/man/man1/glyphdock-export.1" 2>&1)
 case $man_name in
   *'"glyphdock-export - '*) pass "the manual page of glyphdock-export has its NAME line" ;;
@@ -91,5 +99,20 @@ check_eq "after make uninstall only the other program's file is left" \
   "opt/gd/share/applications/other.desktop" "$(pkg_tree "$dest")"
 [ ! -e "$dest/opt/gd/share/glyphdock" ] && pass "the program's own folder removed" ||
   fail "the program's own folder removed"
+
+# Straight into a system (no DESTDIR): the file type database under the prefix is
+# brought up to date on install and again on uninstall.
+if command -v update-mime-database >/dev/null; then
+  direct=$PKG_TMP/direct
+  env -u MAKEFLAGS -u MAKELEVEL make -s -C "$PKG_TOP" --no-print-directory install BUILD="$PKG_BUILD" PREFIX="$direct" \
+    >/dev/null 2>&1
+  installed=$(grep -c '^application/vnd.microsoft.portable-executable$' "$direct/share/mime/types" 2>&1)
+  env -u MAKEFLAGS -u MAKELEVEL make -s -C "$PKG_TOP" --no-print-directory uninstall BUILD="$PKG_BUILD" PREFIX="$direct" \
+    >/dev/null 2>&1
+  check_eq "without DESTDIR: the database knows the type after install, not after uninstall" "1|0" \
+    "$installed|$(grep -c '^application/vnd.microsoft.portable-executable$' "$direct/share/mime/types" 2>&1)"
+else
+  echo "SKIP: the database under the prefix: update-mime-database is not installed"
+fi
 
 pkg_done

@@ -54,6 +54,24 @@ if command -v fc-list >/dev/null; then
 else
   echo "SKIP: no IPA font: fc-list is not installed"
 fi
+# Everything installed but no X display (a login over ssh, a cron job): Wine would end
+# at once with status 0 and say nothing.
+if command -v wine >/dev/null && command -v fc-list >/dev/null && [ -n "$(fc-list IPAGothic file)" ]; then
+  expect_refusal "no X display" \
+    "Glyphdock is a window program and needs an X display, but DISPLAY is not set; start it from the desktop's menu or a terminal on the desktop" \
+    GLYPHDOCK_LOCALES=ja_JP.utf8
+  # Wine draws through X (XWayland on a Wayland desktop): a Wayland socket alone is no
+  # display for it. Only Wine is added to the narrow PATH, so no message window is tried.
+  mkdir -p "$PKG_TMP/wayland"
+  cp -P "$nowine"/* "$PKG_TMP/wayland"/
+  ln -s "$(command -v wine)" "$PKG_TMP/wayland/wine"
+  env -u DISPLAY HOME="$home" GLYPHDOCK_LOCALES=ja_JP.utf8 WAYLAND_DISPLAY=wayland-0 PATH="$PKG_TMP/wayland" \
+    "$timeout" 60 "$launcher" >/dev/null 2>"$PKG_TMP/err"
+  check_eq "a Wayland socket alone: refused as without a display" "69|1" \
+    "$?|$(grep -c 'DISPLAY is not set' "$PKG_TMP/err")"
+else
+  echo "SKIP: no X display: Wine or the IPA font is not installed, so an earlier check refuses first"
+fi
 [ ! -e "$home/.local/share/glyphdock" ] && pass "no prefix made by a refused start" ||
   fail "no prefix made by a refused start" "no $home/.local/share/glyphdock" "$(ls -R "$home" | head)"
 
