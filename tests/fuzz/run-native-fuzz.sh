@@ -86,10 +86,15 @@ for folder in sys.argv[2:]:
             (seeds / kind / f'{f.stem}-{k}').write_bytes(image)
 EOF
 # libFuzzer's timeout is wall-clock time: on a busy machine an input may pass 1 s while
-# waiting for a processor. A run stopped by a timeout replays that input alone; when it
-# takes under a second then, the stop is noted as spurious (its input kept in
-# findings/spurious) and the harness goes on for the time left. Any other finding stops
-# the harness and counts. The slowest input is reported in processor time.
+# waiting for a processor. Its memory limit is the whole process's: with a large corpus
+# loaded, the process may pass 512 MB while no input needs more than a little. A run
+# stopped by a timeout or for memory replays that input alone; when it stays under a
+# second of processor time and 512 MB then, the stop is noted as spurious (its input kept
+# in findings/spurious) and the harness goes on for the time left. Any other finding
+# stops the harness and counts. The slowest input is reported in processor time.
+# ASan keeps freed memory aside before reusing it: a small quarantine keeps the process's
+# memory near what the inputs take.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=32}
 printf '%-10s %12s %6s %8s %9s %s\n' harness executions cov features 'peak MB' 'slowest input / findings'
 status=0
 for h in "${harnesses[@]}"; do
@@ -106,12 +111,12 @@ for h in "${harnesses[@]}"; do
     execs=$((execs + $(sed -n 's/^stat::number_of_executed_units: *//p' "$log.part" | tail -1 | grep . || echo 0)))
     p=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log.part" | tail -1)
     [ -n "$p" ] && [ "$p" -gt "$peak" ] && peak=$p
-    timeout=$(sed -n 's/.*Test unit written to \(.*timeout-.*\)/\1/p' "$log.part" | tail -1)
-    [ -n "$timeout" ] || break
-    ms=$("$out/fuzz_$h" -timeout=100 "$timeout" 2>&1 | sed -n 's/^slowest input: \([0-9.]*\) ms.*/\1/p')
+    stop=$(sed -n 's/.*Test unit written to \(.*\(timeout\|oom\)-.*\)/\1/p' "$log.part" | tail -1)
+    [ -n "$stop" ] || break
+    ms=$("$out/fuzz_$h" -timeout=100 -rss_limit_mb=512 "$stop" 2>&1 | sed -n 's/^slowest input: \([0-9.]*\) ms.*/\1/p')
     if [ -n "$ms" ] && awk "BEGIN { exit !($ms < 1000) }"; then
-      echo "fuzz_$h: a stop for a timeout whose input takes $ms ms alone: spurious, going on" >>"$log"
-      mv "$timeout" "$out/findings/spurious/"
+      echo "fuzz_$h: a stop ($(basename "$stop")) whose input takes $ms ms and under 512 MB alone: spurious, going on" >>"$log"
+      mv "$stop" "$out/findings/spurious/"
       spurious=$((spurious + 1))
     else
       break
@@ -123,7 +128,7 @@ for h in "${harnesses[@]}"; do
   # The slowest input of the whole run, over its restarts.
   slow=$(sed -n 's/^slowest input: \([0-9.]*\) ms (\([0-9]*\) bytes).*/\1 \2/p' "$log" | sort -g | tail -1)
   found=$(find "$out/findings" -maxdepth 1 -name "$h-*" | wc -l)
-  printf '%-10s %12s %6s %8s %9s %s ms (%s bytes); %s findings, %s spurious timeouts\n' "$h" "$execs" "${cov:-?}" \
+  printf '%-10s %12s %6s %8s %9s %s ms (%s bytes); %s findings, %s spurious stops\n' "$h" "$execs" "${cov:-?}" \
     "${ft:-?}" "$peak" ${slow:-? ?} "$found" "$spurious"
   [ "$found" -eq 0 ] || { status=1; grep -E -m5 'ERROR|broken|runtime error|out-of-memory' "$log"; }
 done
