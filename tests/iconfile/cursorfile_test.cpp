@@ -145,7 +145,7 @@ TIconFile Read(const TBytes& b, bool cursors = true) {
     if (offset > b.size() || length > b.size() - offset) return false;
     if (length) std::memcpy(buffer, b.data() + offset, length);
     return true;
-  }, cursors);
+  }, TIconScope::WholeFile, cursors);
 }
 
 TEST(CursorFiles, CurFilesGiveOneCursorWithItsHotSpots) {

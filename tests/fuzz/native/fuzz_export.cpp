@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const TReadAt readAt = fuzzinput::Reader(data, size);
   // With the cursors, as extract reads files; a cursor is written as a .cur file.
-  TIconFile file = ReadIconFile(size, readAt, true);
+  TIconFile file = ReadIconFile(size, readAt, TIconScope::WholeFile, true);
   fuzzinput::DropUnsound(file);
   std::swap(file.Groups, file.Cursors);
   fuzzinput::DropUnsound(file);
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<unsigned char> ico;
     std::string why;
     if (BuildIcoOfImages(readAt, group, all, budget, ico, why, group.Cursor ? 2 : 1)) {
-      const TIconFile back = ReadIconFile(ico.size(), fuzzinput::Reader(ico.data(), ico.size()), true);
+      const TIconFile back = ReadIconFile(ico.size(), fuzzinput::Reader(ico.data(), ico.size()), TIconScope::WholeFile, true);
       const std::vector<TIconGroup>& read = group.Cursor ? back.Cursors : back.Groups;
       if (!back.Sound || read.size() != 1 || read[0].Images.size() != all.size())
         fuzzinput::Broken("an .ico or .cur written that does not read back whole");

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (file.Sound != file.Problem.empty()) fuzzinput::Broken("a verdict without its reason, or a reason without it");
   // Read with its cursors (as glyphdock-export reads files): the verdict on a program or
   // an icon file and its icons stay the same; only an animated cursor may be refused.
-  const TIconFile withCursors = ReadIconFile(size, fuzzinput::Reader(data, size), true);
+  const TIconFile withCursors = ReadIconFile(size, fuzzinput::Reader(data, size), TIconScope::WholeFile, true);
   if (withCursors.Form != TIconFileForm::Ani &&
       (withCursors.Sound != file.Sound || withCursors.Groups.size() != file.Groups.size()))
     fuzzinput::Broken("reading the cursors changed the verdict or the icons");
