@@ -85,7 +85,7 @@ TEST_F(ExportTool, CommandLineMistakesAreUsageErrors) {
       {{"extract", "-o"}, "needs a folder"},
       {{"extract", "--size", "0", "-o", "d", "x"}, "--size takes a number"},
       {{"extract", "--size=12a", "-o", "d", "x"}, "--size takes a number"},
-      {{"thumbnail", "a", "b"}, "FILE OUT.png SIZE"},
+      {{"thumbnail", "a", "b"}, "FILE OUT.png|- SIZE"},
       {{"thumbnail", "a", "b", "-5"}, "unknown option"},
       {{"thumbnail", "a", "b", "99999"}, "SIZE is a number"},
   };
