@@ -18,6 +18,7 @@
 #include <random>
 #include <sstream>
 
+#include "cli/clitest.h"
 #include "cli/exportfiles.h"
 #include "iconfile/pngcodec.h"
 
@@ -53,34 +54,16 @@ TIconFile Read(const TBytes& b) {
   return ReadIconFile(b.size(), source.Reader());
 }
 
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-TRun Tool(std::vector<std::string> args) {
-  args.insert(args.begin(), "glyphdock-export");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  TRun r;
-  r.Status = RunExportTool(static_cast<int>(argv.size()), argv.data(), out, err, false);
-  r.Out = out.str();
-  r.Err = err.str();
-  return r;
-}
+using clitest::Tool;
+using clitest::TRun;
 
 class Budgets : public ::testing::Test {
  protected:
   void SetUp() override {
     if (Corpus("empty-group.dll").empty()) GTEST_SKIP() << "no regression corpus in " << GLYPHDOCK_CORPUS_DIR;
-    FDir = fs::temp_directory_path() / ("glyphdock-budget-test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(FDir);
+    FDir = clitest::MakeScratch("glyphdock-budget-test-");
   }
-  void TearDown() override {
-    std::error_code e;
-    if (!FDir.empty()) fs::remove_all(FDir, e);
-  }
+  void TearDown() override { clitest::RemoveScratch(FDir); }
   std::string Write(const std::string& name, const TBytes& bytes) {
     const fs::path p = FDir / name;
     std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),

@@ -11,47 +11,22 @@
 #include <sstream>
 
 #include "cli/exportoptions.h"
+#include "cli/clitest.h"
 #include "iconfile/pngcodec.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Fixture(const char* name) { return std::string(GLYPHDOCK_FIXTURE_DIR) + "/" + name; }
-
-std::vector<unsigned char> ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-TRun Tool(std::vector<std::string> args) {
-  args.insert(args.begin(), "glyphdock-export");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  TRun r;
-  r.Status = RunExportTool(static_cast<int>(argv.size()), argv.data(), out, err, false);
-  r.Out = out.str();
-  r.Err = err.str();
-  return r;
-}
+using namespace clitest;
 
 class ExportTool : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(Fixture("three.dll"))) GTEST_SKIP() << "fixtures not built in " << GLYPHDOCK_FIXTURE_DIR;
-    FDir = fs::temp_directory_path() / ("glyphdock-export-test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(FDir);
+    FDir = MakeScratch("glyphdock-export-test-");
   }
-  void TearDown() override {
-    std::error_code e;
-    if (!FDir.empty()) fs::remove_all(FDir, e);
-  }
+  void TearDown() override { RemoveScratch(FDir); }
   std::vector<std::string> Names(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());

@@ -1,6 +1,7 @@
 // Where the thumbnail goes: into OUT itself, which a thumbnail service made and holds
 // open, or to standard output; never a file that a reader could take for a whole PNG
 // before it is one.
+#include "cli/clitest.h"
 #include "cli/exportfiles.h"
 #include "cli/exporttool.h"
 
@@ -26,22 +27,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Fixture(const char* name) { return std::string(GLYPHDOCK_FIXTURE_DIR) + "/" + name; }
+using clitest::Fixture;
+using clitest::ReadAll;
 
-std::vector<unsigned char> ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-int RunTool(std::vector<std::string> args, std::string& out, std::string& err) {
-  args.insert(args.begin(), "glyphdock-export");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream o, e;
-  const int status = RunExportTool(static_cast<int>(argv.size()), argv.data(), o, e, false);
-  out = o.str();
-  err = e.str();
-  return status;
+int RunTool(const std::vector<std::string>& args, std::string& out, std::string& err) {
+  const clitest::TRun r = clitest::Tool(args);
+  out = r.Out;
+  err = r.Err;
+  return r.Status;
 }
 
 const unsigned char PngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
@@ -50,13 +43,9 @@ class ThumbnailOutput : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(Fixture("png256.dll"))) GTEST_SKIP() << "fixtures not built in " << GLYPHDOCK_FIXTURE_DIR;
-    FDir = fs::temp_directory_path() / ("glyphdock-thumbnail-test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(FDir);
+    FDir = clitest::MakeScratch("glyphdock-thumbnail-test-");
   }
-  void TearDown() override {
-    std::error_code e;
-    if (!FDir.empty()) fs::remove_all(FDir, e);
-  }
+  void TearDown() override { clitest::RemoveScratch(FDir); }
   fs::path FDir;
 };
 
